@@ -1,0 +1,138 @@
+#include "app/cmdparams.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "local/vdlog.h"
+
+namespace {
+
+const CmdOption kOptions[] = {
+    {L"silent", L's', 0}, {L"SILENT", L'S', 0}, {L"install", L'i', 0},   {L"INSTALL", L'I', 0},
+    {L"dir", L'd', 2},    {L"DIR", L'D', 2},    {L"mobilesvc", L'm', 0}, {L"MOBILESVC", L'M', 0},
+};
+
+const CmdOption* FindOption(const std::wstring& token, std::wstring& key) {
+    for (const CmdOption& o : kOptions) {
+        if (token.size() == 2 && token[0] == L'/' && token[1] == o.shortLetter) {
+            key = token;
+            return &o;
+        }
+        if (token.size() > 2 && token.compare(0, 2, L"--") == 0 && token.compare(2, std::wstring::npos, o.longName) == 0) {
+            key = token.substr(2);
+            return &o;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool NextCmdToken(const wchar_t*& p, std::wstring& token, bool& error) {
+    token.clear();
+    error = false;
+    while (*p == L' ') ++p;
+    if (!*p) return false;
+    bool quoted = false, escape = false;
+    while (*p) {
+        wchar_t c = *p;
+        if (escape) {
+            // only a space, a quote or a backslash is taken literally after a backslash
+            token += c;
+            ++p;
+            escape = false;
+            continue;
+        }
+        if (quoted) {
+            if (c == L'"') {
+                quoted = false;
+            } else if (c == L'\\' && p[1] == L'\\') {
+                token += L'\\';
+                ++p;
+            } else {
+                token += c;
+            }
+            ++p;
+            continue;
+        }
+        if (c == L' ') break;
+        if (c == L'"') {
+            quoted = true;
+        } else if (c == L'\\') {
+            // A backslash before an ordinary character is kept, so an unquoted path such as
+            // C:\Apps\Vardo reaches the setup intact.
+            if (p[1] == L' ' || p[1] == L'"' || p[1] == L'\\' || p[1] == 0) escape = true;
+            else token += c;
+        } else {
+            token += c;
+        }
+        ++p;
+    }
+    if (quoted || escape) error = true;
+    return true;
+}
+
+CCmdParameters& CCmdParameters::Inst() {
+    static CCmdParameters s_params;
+    return s_params;
+}
+
+signed char CCmdParameters::Parse(const wchar_t* cmdLine) {
+    if (!cmdLine) return kCmdParseOk;
+    const wchar_t* p = cmdLine;
+    std::wstring token;
+    bool error = false;
+    const CmdOption* last = nullptr;
+    std::wstring lastKey;
+    bool lastGotValue = false;
+    while (NextCmdToken(p, token, error)) {
+        if (error) return kCmdParseTokenError;
+        std::wstring key;
+        const CmdOption* opt = FindOption(token, key);
+        if (opt) {
+            if (m_map_switches.count(key)) return kCmdParseDuplicate;
+            if (opt->mode == 2 && last && last->mode == 2 && !lastGotValue) return kCmdParseMissingValue;
+            m_map_switches[key];
+            last = opt;
+            lastKey = key;
+            lastGotValue = false;
+            continue;
+        }
+        if (!last) return kCmdParseValueWithoutOption;
+        if (last->mode == 0) return kCmdParseValueForFlag;
+        auto it = m_map_switches.find(lastKey);
+        if (it == m_map_switches.end()) return kCmdParseValueWithoutOption;
+        it->second.push_back(token);
+        lastGotValue = true;
+    }
+    return kCmdParseOk;
+}
+
+signed char CCmdParameters::ParseCmdParameters(const wchar_t* cmdLine) {
+    WriteLogW(L"ParseCmdParameters:%s\n", cmdLine ? cmdLine : L"");
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv) return kCmdParseOk;
+    LocalFree(argv);
+    if (!cmdLine || !*cmdLine) return kCmdParseOk;
+    return Parse(cmdLine);
+}
+
+bool CCmdParameters::IsSilentMode() const {
+    return HasKey(L"/s") || HasKey(L"silent") || HasKey(L"/S") || HasKey(L"SILENT");
+}
+
+bool CCmdParameters::IsInstallMode() const { return HasKey(L"/i") || HasKey(L"/I"); }
+
+bool CCmdParameters::IsHelperMRegister() const {
+    return HasKey(L"/m") || HasKey(L"mobilesvc") || HasKey(L"/M") || HasKey(L"MOBILESVC");
+}
+
+std::wstring CCmdParameters::GetCmdInstallDir() const {
+    // A "/d" without a folder counts as no folder: the fallbacks choose one.
+    for (const wchar_t* key : {L"/d", L"/D"}) {
+        auto it = m_map_switches.find(key);
+        if (it != m_map_switches.end() && !it->second.empty()) return it->second.front();
+    }
+    return std::wstring();
+}

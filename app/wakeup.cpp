@@ -1,0 +1,29 @@
+#include "app/wakeup.h"
+
+#include <cwchar>
+
+#include "local/vdlog.h"
+
+void SendWakeUp(HWND target) {
+    static const wchar_t kText[] = L"2Foreground";
+    COPYDATASTRUCT cds = {};
+    cds.dwData = kVdWakeUpData;
+    cds.cbData = (DWORD)sizeof(kText);
+    cds.lpData = (PVOID)kText;
+    SendMessageW(target, WM_COPYDATA, 1, (LPARAM)&cds);
+}
+
+bool HandleWakeUp(HWND self, WPARAM wParam, LPARAM lParam) {
+    const COPYDATASTRUCT* cds = (const COPYDATASTRUCT*)lParam;
+    if (wParam != 1 || !cds || cds->dwData != kVdWakeUpData) return false;
+    HWND fg = GetForegroundWindow();
+    if (fg == self) return true;
+    WriteLogW(L"receive WM_COPYDAT,set to foreground now...\n");
+    ShowWindow(self, SW_RESTORE);
+    DWORD fgThread = fg ? GetWindowThreadProcessId(fg, nullptr) : 0;
+    DWORD me = GetCurrentThreadId();
+    bool attached = fgThread && fgThread != me && AttachThreadInput(me, fgThread, TRUE);
+    SetForegroundWindow(self);
+    if (attached) AttachThreadInput(me, fgThread, FALSE);
+    return true;
+}

@@ -1,0 +1,92 @@
+#include "local/inifile.h"
+
+#include <windows.h>
+#include <vector>
+
+#include "local/vdlog.h"
+
+void _tIniReaderWriter::WriteString(const wchar_t* section, const wchar_t* key, const wchar_t* value) {
+    WritePrivateProfileStringW(section, key, value, m_s_path.c_str());
+}
+
+std::wstring _tIniReaderWriter::ReadString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue) {
+    wchar_t buf[255] = {0};
+    GetPrivateProfileStringW(section, key, defaultValue ? defaultValue : L"", buf, 255, m_s_path.c_str());
+    return buf;
+}
+
+void _tIniReaderWriter::WriteInteger(const wchar_t* section, const wchar_t* key, int value) {
+    std::vector<wchar_t> buf(255, 0);
+    _snwprintf(buf.data(), 254, L"%d", value);
+    WriteString(section, key, buf.data());
+}
+
+int _tIniReaderWriter::ReadInteger(const wchar_t* section, const wchar_t* key, int defaultValue) {
+    return (int)GetPrivateProfileIntW(section, key, defaultValue, m_s_path.c_str());
+}
+
+void _tIniReaderWriter::WriteBoolean(const wchar_t* section, const wchar_t* key, bool value) {
+    WriteString(section, key, value ? L"true" : L"false");
+}
+
+CInstConfig& CInstConfig::Inst() {
+    static CInstConfig s_config;
+    return s_config;
+}
+
+_tIniReaderWriter* CInstConfig::GetPmConfigIni(const wchar_t* sub) {
+    if (!m_p_pm_config) {
+        std::wstring path = GetDataFolderOrTemp(sub) + L"pmConfig.ini";
+        WriteLogW(L"GetPmConfigIni path:%s\n", path.c_str());
+        m_p_pm_config.reset(new _tIniReaderWriter(path));
+    }
+    return m_p_pm_config.get();
+}
+
+void CInstConfig::WritePmConfigIniExePath(const wchar_t* sub, const wchar_t* path) {
+    GetPmConfigIni(sub)->WriteString(L"PmConfig", L"Path", path);
+}
+
+std::wstring CInstConfig::ReadPmConfig(const wchar_t* sub, const wchar_t* key) {
+    return GetPmConfigIni(sub)->ReadString(L"PmConfig", key, L"");
+}
+
+void CInstConfig::WritePmConfig(const wchar_t* sub, const wchar_t* key, const wchar_t* value) {
+    GetPmConfigIni(sub)->WriteString(L"PmConfig", key, value);
+}
+
+void CInstConfig::WritePackageInfo(const wchar_t* sub, int id, long long size, bool x64, const wchar_t* appName,
+                                   const wchar_t* channel, const wchar_t* url, const wchar_t* version) {
+    _tIniReaderWriter* ini = GetPmConfigIni(sub);
+    ini->WriteString(L"PmConfig", L"AppName", appName);
+    ini->WriteString(L"PmConfig", L"Channel", channel);
+    ini->WriteInteger(L"PmConfig", L"Id", id);
+    // sizes above 2 GiB must not wrap into negative numbers
+    wchar_t sizeText[32];
+    _snwprintf(sizeText, 32, L"%I64d", size);
+    sizeText[31] = 0;
+    ini->WriteString(L"PmConfig", L"Size", sizeText);
+    ini->WriteString(L"PmConfig", L"Url", url);
+    ini->WriteString(L"PmConfig", L"Version", version);
+    ini->WriteBoolean(L"PmConfig", L"X64", x64);
+}
+
+bool CInstConfig::Flag(const wchar_t* key, const wchar_t* sub) {
+    if (!m_p_test_ini) {
+        std::wstring path = GetDataFolderOrTemp(sub) + L"test.ini";
+        WriteLogW(L"test.ini path:%s\n", path.c_str());
+        m_p_test_ini.reset(new _tIniReaderWriter(path));
+    }
+    return m_p_test_ini->ReadInteger(L"test", key, 0) == 1;
+}
+
+bool CInstConfig::IsTestIni_downloading_failure() { return Flag(L"downloading_failure"); }
+bool CInstConfig::IsTestIni_installing_failure() { return Flag(L"installing_failure"); }
+bool CInstConfig::IsTestIni_simu_get_url_error() { return Flag(L"simu_get_url_error"); }
+bool CInstConfig::IsTestIni_simu_speed_less_50() { return Flag(L"simu_speed_less_50"); }
+bool CInstConfig::IsTestIni_simu_pin_cou_url_error() { return Flag(L"simu_pin_cou_url_error"); }
+bool CInstConfig::IsTestIni_mydoc_biz_error() { return Flag(L"mydoc_biz_error"); }
+bool CInstConfig::IsTestIni_puxpc_sold_out() { return Flag(L"puxpc_sold_out"); }
+bool CInstConfig::IsTestIni_behavior_output(const wchar_t* sub) { return Flag(L"behavior_output", sub); }
+
+std::wstring GetBehaviorFilePath(const wchar_t* sub) { return GetDataFolderOrTemp(sub) + L"behavior.json"; }

@@ -1,0 +1,164 @@
+#include "local/vdlog.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <share.h>
+#include <clocale>
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+
+namespace {
+
+constexpr size_t kLogChars = 512;
+
+// One lock for the whole process life. Records, CloseLog and OpenLog all take it, so a record
+// lands wholly in the old file, wholly in the new one, or on standard output, and never in a
+// stream that another thread is closing.
+struct LogState {
+    CRITICAL_SECTION lock;
+    FILE* file = nullptr;
+    LogState() { InitializeCriticalSection(&lock); }
+};
+
+LogState& State() {
+    static LogState* s = new LogState();  // never destroyed: workers may log during exit
+    return *s;
+}
+
+class LogLock {
+public:
+    LogLock() { EnterCriticalSection(&State().lock); }
+    ~LogLock() { LeaveCriticalSection(&State().lock); }
+    LogLock(const LogLock&) = delete;
+    LogLock& operator=(const LogLock&) = delete;
+};
+
+void EmitNarrow(const char* text) {
+    FILE* f = State().file;
+    fputs(text, f ? f : stdout);
+}
+
+void EmitWide(const wchar_t* text) {
+    // The file holds code page 936 whatever the user's ANSI code page is.
+    char buf[kLogChars * 2 + 4];
+    int n = WideCharToMultiByte(936, 0, text, -1, buf, sizeof(buf), nullptr, nullptr);
+    if (n <= 0) return;
+    buf[sizeof(buf) - 1] = 0;
+    EmitNarrow(buf);
+}
+
+void FormatSeparator(char* buf, size_t size) {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    _snprintf(buf, size, "------------Time:%4u/%02u/%02u %02u:%02u:%02u---------------\n", st.wYear, st.wMonth,
+              st.wDay, st.wHour, st.wMinute, st.wSecond);
+    buf[size - 1] = 0;
+}
+
+void Finish() {
+    if (State().file) fflush(State().file);
+    else fflush(stdout);
+}
+
+}  // namespace
+
+std::wstring GetInstallerDataFolder(const wchar_t* sub) {
+    wchar_t docs[MAX_PATH] = {0};
+    bool ok = false;
+    LPITEMIDLIST pidl = nullptr;
+    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_PERSONAL, &pidl)) && pidl) {
+        ok = SHGetPathFromIDListW(pidl, docs) != FALSE;
+        CoTaskMemFree(pidl);
+    }
+    if (!ok || !docs[0]) ok = SHGetSpecialFolderPathW(nullptr, docs, CSIDL_PERSONAL, FALSE) != FALSE;
+    if (!ok || !docs[0]) return std::wstring();
+
+    wchar_t longPath[MAX_PATH] = {0};
+    DWORD n = GetLongPathNameW(docs, longPath, MAX_PATH);
+    std::wstring path = (n > 0 && n < MAX_PATH) ? longPath : docs;
+    if (path.back() != L'\\') path += L'\\';
+    path += sub ? sub : L"";
+    CreateDirectoryW(path.c_str(), nullptr);
+    path += L"\\vdInstaller";
+    CreateDirectoryW(path.c_str(), nullptr);
+    return path;
+}
+
+std::wstring GetDataFolderOrTemp(const wchar_t* sub) {
+    std::wstring folder = GetInstallerDataFolder(sub);
+    DWORD attrs = folder.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(folder.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+        wchar_t tmp[MAX_PATH + 1] = {0};
+        DWORD n = GetTempPathW(MAX_PATH, tmp);
+        folder = (n > 0 && n <= MAX_PATH) ? tmp : L"";
+    }
+    if (folder.empty() || folder.back() != L'\\') folder += L'\\';
+    return folder;
+}
+
+std::wstring GetLogFilePath() {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    wchar_t name[64];
+    _snwprintf(name, 64, L"vd_online_installer_%04d_%02d_%02d.log", st.wYear, st.wMonth, st.wDay);
+    name[63] = 0;
+    return GetDataFolderOrTemp(L"Vardo") + name;
+}
+
+void OpenLog() {
+    std::wstring path = GetLogFilePath();
+    LogLock lock;
+    setlocale(LC_ALL, "chs");
+    if (State().file) return;
+    State().file = _wfsopen(path.c_str(), L"a+t", _SH_DENYNO);
+}
+
+void CloseLog() {
+    LogLock lock;
+    if (State().file) {
+        fclose(State().file);
+        State().file = nullptr;
+    }
+}
+
+bool IsLogOpen() {
+    LogLock lock;
+    return State().file != nullptr;
+}
+
+void WriteLogW(const wchar_t* format, ...) {
+    if (!format) return;
+    wchar_t msg[kLogChars];
+    va_list args;
+    va_start(args, format);
+    int n = _vsnwprintf(msg, kLogChars - 1, format, args);
+    va_end(args);
+    msg[kLogChars - 1] = 0;
+    if (n < 0) msg[kLogChars - 1] = 0;  // cut at 511 characters
+
+    LogLock lock;
+    char sep[kLogChars];
+    FormatSeparator(sep, sizeof(sep));
+    EmitNarrow(sep);
+    EmitWide(msg);
+    Finish();
+}
+
+void WriteLogA(const char* format, ...) {
+    if (!format) return;
+    char msg[kLogChars];
+    va_list args;
+    va_start(args, format);
+    int n = _vsnprintf(msg, kLogChars - 1, format, args);
+    va_end(args);
+    msg[kLogChars - 1] = 0;
+    (void)n;
+
+    LogLock lock;
+    char sep[kLogChars];
+    FormatSeparator(sep, sizeof(sep));
+    EmitNarrow(sep);
+    EmitNarrow(msg);
+    Finish();
+}

@@ -1,0 +1,16 @@
+// The daily log and the installer's data folder.
+#pragma once
+#include <string>
+
+void OpenLog();
+void CloseLog();
+void WriteLogW(const wchar_t* format, ...);
+void WriteLogA(const char* format, ...);
+
+// My Documents\<sub>\vdInstaller, created; empty when My Documents cannot be had.
+std::wstring GetInstallerDataFolder(const wchar_t* sub);
+// The data folder when it exists, else the user's temporary folder; always ends with a backslash.
+std::wstring GetDataFolderOrTemp(const wchar_t* sub);
+std::wstring GetLogFilePath();
+// Whether records currently go to a file (false: standard output).
+bool IsLogOpen();

@@ -1,0 +1,300 @@
+#include "probes/vdutils.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+#include <cstdio>
+#include <cstring>
+#include <io.h>
+#include <vector>
+
+#include "local/vdlog.h"
+
+namespace {
+
+std::wstring DropOneTrailingSlash(const std::wstring& path) {
+    if (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) return path.substr(0, path.size() - 1);
+    return path;
+}
+
+// SHFileOperation wants double-zero-terminated lists.
+std::vector<wchar_t> DoubleZero(const wchar_t* path) {
+    std::vector<wchar_t> buf(path, path + wcslen(path));
+    buf.push_back(0);
+    buf.push_back(0);
+    return buf;
+}
+
+bool ShellFileOp(UINT func, const wchar_t* from, const wchar_t* to, FILEOP_FLAGS flags) {
+    std::vector<wchar_t> f = DoubleZero(from), t = DoubleZero(to);
+    SHFILEOPSTRUCTW op = {};
+    op.wFunc = func;
+    op.pFrom = f.data();
+    op.pTo = t.data();
+    op.fFlags = flags;
+    return SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted;
+}
+
+std::wstring ProgramFilesFolder() {
+    wchar_t buf[MAX_PATH] = {0};
+    if (!SHGetSpecialFolderPathW(nullptr, buf, CSIDL_PROGRAM_FILES, FALSE)) return std::wstring();
+    return buf;
+}
+
+}  // namespace
+
+bool vd_execute_process(const wchar_t* app, const wchar_t* cmdLine, bool wait) {
+    std::vector<wchar_t> cmd;
+    if (cmdLine) {
+        cmd.assign(cmdLine, cmdLine + wcslen(cmdLine));
+        cmd.push_back(0);
+    }
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(app, cmd.empty() ? nullptr : cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi)) {
+        WriteLogW(L"CreateProcess failed (%d).\n", GetLastError());
+        return false;
+    }
+    CloseHandle(pi.hThread);
+    if (wait) WaitForSingleObject(pi.hProcess, INFINITE);
+    CloseHandle(pi.hProcess);
+    return true;
+}
+
+bool KillProcessByName(const wchar_t* exeName) {
+    CScopedHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snap.Valid()) {
+        WriteLogW(L"CreateToolhelp32Snapshot 调用失败.\n");
+        return false;
+    }
+    PROCESSENTRY32W pe = {};
+    pe.dwSize = sizeof(pe);
+    for (BOOL more = Process32FirstW(snap.Get(), &pe); more; more = Process32NextW(snap.Get(), &pe)) {
+        if (_wcsicmp(pe.szExeFile, exeName) != 0) continue;
+        CScopedHandle proc(OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID));
+        if (proc.Valid()) TerminateProcess(proc.Get(), 0);
+        break;  // only the first process of that name
+    }
+    return true;
+}
+
+std::wstring BrowserCommandForUrl(const std::wstring& command, const std::wstring& url) {
+    std::wstring cmd = command;
+    size_t quoted = cmd.find(L"\"%1\"");
+    if (quoted != std::wstring::npos) {
+        cmd.resize(quoted);
+    } else {
+        size_t bare = cmd.find(L"%1");
+        if (bare != std::wstring::npos) cmd.resize(bare);
+    }
+    return cmd + L" " + url;
+}
+
+int OpenUrlInBrowser(const wchar_t* url) {
+    if (!url || !*url) return 36;
+    HINSTANCE r = ShellExecuteW(nullptr, L"open", url, nullptr, nullptr, SW_SHOW);
+    if ((INT_PTR)r > 32) return (int)(INT_PTR)r;
+
+    wchar_t cls[130] = {0};  // 260 bytes
+    {
+        CScopedRegKey key;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L".htm", 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return 32;
+        DWORD size = sizeof(cls) - sizeof(wchar_t);
+        if (RegQueryValueExW(key.Get(), nullptr, nullptr, nullptr, (BYTE*)cls, &size) != ERROR_SUCCESS) return 32;
+    }
+    std::wstring sub = std::wstring(cls) + L"\\shell\\open\\command";
+    wchar_t command[130] = {0};
+    {
+        CScopedRegKey key;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, sub.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return 32;
+        DWORD size = sizeof(command) - sizeof(wchar_t);
+        if (RegQueryValueExW(key.Get(), nullptr, nullptr, nullptr, (BYTE*)command, &size) != ERROR_SUCCESS)
+            return 32;
+    }
+    std::wstring line = BrowserCommandForUrl(command, url);
+    int n = WideCharToMultiByte(CP_ACP, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return 32;
+    std::string narrow(n, '\0');
+    WideCharToMultiByte(CP_ACP, 0, line.c_str(), -1, &narrow[0], n, nullptr, nullptr);
+    return (int)WinExec(narrow.c_str(), SW_SHOW);
+}
+
+void OpenWebOrFolder(const wchar_t* target) {
+    try {
+        if (!target) return;
+        std::wstring t = target, cmd;
+        if (t.compare(0, 4, L"www.") == 0 || t.compare(0, 7, L"http://") == 0) {
+            cmd = ProgramFilesFolder() + L"\\Internet Explorer\\iexplore.exe " + t;
+        } else {
+            WIN32_FIND_DATAW fd;
+            CScopedFindHandle h(FindFirstFileW(DropOneTrailingSlash(t).c_str(), &fd));
+            if (!h.Valid() || (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) cmd = L"explorer.exe " + t;
+            else cmd = L"explorer.exe /e,/select, " + t;
+        }
+        std::vector<wchar_t> buf(cmd.begin(), cmd.end());
+        buf.push_back(0);
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        if (!CreateProcessW(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+            printf("CreateProcess failed (%d).\n", (int)GetLastError());
+            return;
+        }
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    } catch (...) {
+    }
+}
+
+bool IsNativeOs64() {
+    typedef void(WINAPI * GetNativeSystemInfoFn)(LPSYSTEM_INFO);
+    SYSTEM_INFO si = {};
+    HMODULE k32 = LoadLibraryW(L"kernel32.dll");
+    GetNativeSystemInfoFn fn = k32 ? (GetNativeSystemInfoFn)GetProcAddress(k32, "GetNativeSystemInfo") : nullptr;
+    if (fn) fn(&si);
+    else GetSystemInfo(&si);
+    if (k32) FreeLibrary(k32);
+    return si.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_IA64 ||
+           si.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
+}
+
+int GetPeBitness(const wchar_t* path) {
+    FILE* f = _wfopen(path, L"rb");
+    if (!f) return -1;
+    unsigned char dos[64] = {0};
+    if (fread(dos, 1, 64, f) != 64 || dos[0] != 'M' || dos[1] != 'Z') {
+        fclose(f);
+        return -1;
+    }
+    unsigned long off = dos[60] | (dos[61] << 8) | (dos[62] << 16) | ((unsigned long)dos[63] << 24);
+    unsigned char nt[248] = {0};
+    size_t got = 0;
+    if (fseek(f, (long)off, SEEK_SET) == 0) got = fread(nt, 1, sizeof(nt), f);
+    fclose(f);
+    if (got < 6 || nt[0] != 'P' || nt[1] != 'E' || nt[2] != 0 || nt[3] != 0) return -1;
+    unsigned machine = nt[4] | (nt[5] << 8);
+    if (machine == 0x014C) return 32;
+    if (machine == 0x0200 || machine == 0x8664) return 64;
+    return -1;
+}
+
+bool IsCurrentModule64() {
+    wchar_t path[MAX_PATH] = {0};
+    if (!GetModuleFileNameW(nullptr, path, MAX_PATH)) {
+        printf("GetModuleFileName failed (%d)\n", (int)GetLastError());
+        return false;
+    }
+    return GetPeBitness(path) == 64;
+}
+
+std::wstring InstallDirFromUninstallString(const std::wstring& value) {
+    std::wstring v = value;
+    if (!v.empty() && v.back() == L'\\') v.pop_back();
+    size_t last = v.rfind(L'\\');
+    return last == std::wstring::npos ? std::wstring() : v.substr(0, last);
+}
+
+bool ReadInstallDirFromRegistry(wchar_t* buffer, size_t capacity, const wchar_t* keyName) {
+    if (!buffer || !keyName) return false;
+    CScopedRegKey key;
+    HKEY root;
+    std::wstring sub;
+    const wchar_t* valueName;
+    if (wcscmp(keyName, L"Marigold") == 0) {
+        root = HKEY_CURRENT_USER;
+        sub = L"Software\\Marigold\\";
+        valueName = nullptr;
+    } else {
+        root = HKEY_LOCAL_MACHINE;
+        sub = std::wstring(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + keyName;
+        valueName = L"UninstallString";
+    }
+    if (RegOpenKeyExW(root, sub.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return false;
+    DWORD size = 0, type = 0;
+    if (RegQueryValueExW(key.Get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
+    std::vector<wchar_t> value(size / sizeof(wchar_t) + 2, 0);
+    if (RegQueryValueExW(key.Get(), valueName, nullptr, &type, (BYTE*)value.data(), &size) != ERROR_SUCCESS)
+        return false;
+    std::wstring folder = InstallDirFromUninstallString(value.data());
+    if (folder.size() >= capacity) return false;
+    folder = DropOneTrailingSlash(folder);
+    wcscpy(buffer, folder.c_str());
+    return true;
+}
+
+std::wstring LocateProductFile(const std::wstring& folder, const std::wstring& name) {
+    std::wstring path = CombinePath(folder, name);
+    if (PathExists(path)) return path;
+    WriteLogW(L"not exist target:%s,read from regedit\n", path.c_str());
+    wchar_t dir[1024] = {0};
+    ReadInstallDirFromRegistry(dir, 1024, L"Vardo3");
+    std::wstring found = CombinePath(dir, name);
+    WriteLogW(L"read from regedit:%s\n", found.c_str());
+    return found;
+}
+
+bool PathExists(const std::wstring& path) {
+    if (path.empty()) return false;
+    WIN32_FIND_DATAW fd;
+    CScopedFindHandle h(FindFirstFileW(DropOneTrailingSlash(path).c_str(), &fd));
+    return h.Valid();
+}
+
+bool DeletePath(const std::wstring& path) {
+    if (path.empty()) return false;
+    WIN32_FIND_DATAW fd;
+    {
+        CScopedFindHandle h(FindFirstFileW(DropOneTrailingSlash(path).c_str(), &fd));
+        if (!h.Valid()) return false;
+    }
+    if (fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY) return DeleteFolderTree(DropOneTrailingSlash(path));
+    return DeleteFileW(path.c_str()) != FALSE;
+}
+
+bool DeleteFolderTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW fd;
+    {
+        CScopedFindHandle h(FindFirstFileW((folder + L"\\*.*").c_str(), &fd));
+        if (h.Valid()) {
+            do {
+                if (fd.cFileName[0] == L'.') continue;
+                std::wstring full = folder + L"\\" + fd.cFileName;
+                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) DeleteFolderTree(full);
+                else DeleteFileW(full.c_str());
+            } while (FindNextFileW(h.Get(), &fd));
+        }
+    }
+    return RemoveDirectoryW(folder.c_str()) != FALSE;
+}
+
+bool VdCopyFileW(const wchar_t* target, const wchar_t* source) {
+    if (!target || !source || !*target || !*source) return false;
+    if (CopyFileW(source, target, FALSE)) return true;
+    return ShellFileOp(FO_COPY, source, target, FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR);
+}
+
+bool RenameWithFallback(const wchar_t* newPath, const wchar_t* oldPath) {
+    if (!newPath || !oldPath || !*newPath || !*oldPath) return false;
+    if (_wrename(oldPath, newPath) == 0) return true;
+    return ShellFileOp(FO_RENAME, oldPath, newPath, FOF_NOCONFIRMATION);
+}
+
+std::wstring CombinePath(const std::wstring& folder, const std::wstring& name) {
+    if (folder.empty() || name.empty()) return std::wstring();
+    std::wstring out = folder;
+    if (out.back() == L'/') out.back() = L'\\';
+    if (out.back() != L'\\') out += L'\\';
+    return out + name;
+}
+
+bool CreateFolderChain(const std::wstring& path) {
+    if (path.empty()) return false;
+    for (size_t pos = path.find(L'\\'); pos != std::wstring::npos; pos = path.find(L'\\', pos + 1)) {
+        if (pos == 0) continue;
+        CreateDirectoryW(path.substr(0, pos).c_str(), nullptr);
+    }
+    CreateDirectoryW(path.c_str(), nullptr);
+    return _waccess(path.c_str(), 0) == 0;
+}

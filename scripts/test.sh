@@ -1,0 +1,8 @@
+#!/bin/bash
+# Runs every test: GoogleTest programs under Wine and the end-to-end suites, all through ctest.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+"$ROOT/scripts/build.sh"
+wine_start
+trap wine_stop EXIT
+cd "$BUILD/cmake"
+ctest --output-on-failure --timeout 900 -j "${VD_TEST_JOBS:-2}" "$@"
