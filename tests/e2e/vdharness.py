@@ -1,0 +1,231 @@
+"""Runs the real vdInstaller.exe and its test drivers under Wine, in the project's prefix.
+
+Each test starts from clean data folders; every Wine process is bounded by a timeout."""
+import datetime
+import os
+import shutil
+import signal
+import subprocess
+import time
+
+ROOT = os.environ.get("VD_ROOT") or os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+BIN = os.path.join(ROOT, "build", "bin")
+EXE = os.path.join(BIN, "vdInstaller.exe")
+PREFIX = os.environ.get("WINEPREFIX") or os.path.join(ROOT, "build", "wineprefix")
+ARTIFACTS = os.path.join(ROOT, "build", "artifacts")
+
+
+def wine_env(extra=None):
+    env = dict(os.environ)
+    env.update({"WINEPREFIX": PREFIX, "WINEARCH": "win64", "WINEDEBUG": "-all",
+                "WINEDLLOVERRIDES": "mscoree,mshtml=", "LC_ALL": "C.UTF-8"})
+    # no proxy unless a test names its own: nothing may leave the machine
+    for k in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY"):
+        env.pop(k, None)
+    if extra:
+        env.update(extra)
+    return env
+
+
+def ensure_wineserver():
+    """A persistent wineserver, detached from our pipes (a started-here one would hold them open)."""
+    env = wine_env()
+    subprocess.run(["wineserver", "-p"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, start_new_session=True, timeout=60)
+    subprocess.run(["wine", "wineboot"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, start_new_session=True, timeout=180)
+
+
+def wineserver_wait(timeout=120):
+    subprocess.run(["wineserver", "-w"], env=wine_env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=timeout)
+
+
+def user_dir():
+    users = os.path.join(PREFIX, "drive_c", "users")
+    name = os.environ.get("USER") or "root"
+    if os.path.isdir(os.path.join(users, name)):
+        return os.path.join(users, name)
+    cands = [d for d in os.listdir(users) if d != "Public"]
+    return os.path.join(users, cands[0])
+
+
+def documents():
+    return os.path.join(user_dir(), "Documents")
+
+
+def desktop():
+    return os.path.join(user_dir(), "Desktop")
+
+
+def temp_dir():
+    for cand in (os.path.join(user_dir(), "AppData", "Local", "Temp"), os.path.join(user_dir(), "Temp")):
+        if os.path.isdir(cand):
+            return cand
+    return os.path.join(user_dir(), "Temp")
+
+
+def data_folder():
+    return os.path.join(documents(), "Vardo", "vdInstaller")
+
+
+def to_windows(path):
+    """Unix path -> Windows path as the prefix sees it (C: for drive_c, Z: otherwise)."""
+    path = os.path.abspath(path)
+    drive_c = os.path.join(PREFIX, "drive_c")
+    if path.startswith(drive_c):
+        rest = path[len(drive_c):]
+        return "C:" + (rest.replace("/", "\\") or "\\")
+    return "Z:" + path.replace("/", "\\")
+
+
+def from_windows(path):
+    if path[:2].upper() == "C:":
+        return os.path.join(PREFIX, "drive_c", path[3:].replace("\\", "/"))
+    if path[:2].upper() == "Z:":
+        return path[2:].replace("\\", "/")
+    raise ValueError(path)
+
+
+def clean_data():
+    """Removes the installer's data folders (My Documents and temporary folder)."""
+    for p in (os.path.join(documents(), "Vardo"), os.path.join(temp_dir(), "Vardo")):
+        shutil.rmtree(p, ignore_errors=True)
+    for f in os.listdir(temp_dir()) if os.path.isdir(temp_dir()) else []:
+        if f.startswith("vd_online_installer_"):
+            os.remove(os.path.join(temp_dir(), f))
+
+
+def log_path(day=None):
+    day = day or datetime.date.today()
+    return os.path.join(data_folder(), "vd_online_installer_%04d_%02d_%02d.log" % (day.year, day.month, day.day))
+
+
+def read_log_bytes(day=None):
+    p = log_path(day)
+    return open(p, "rb").read() if os.path.exists(p) else b""
+
+
+def read_log(day=None):
+    """Today's log as text (the file is code page 936 with CR LF)."""
+    return read_log_bytes(day).decode("gbk", errors="replace").replace("\r\n", "\n")
+
+
+def log_messages(day=None):
+    """The messages of the log, without their separator lines."""
+    out = []
+    for line in read_log(day).split("\n"):
+        if line.startswith("------------Time:"):
+            continue
+        if line:
+            out.append(line)
+    return out
+
+
+def exit_code(rc):
+    """Windows exit codes reach Linux as their low 8 bits; give them back their sign."""
+    return rc - 256 if rc >= 128 else rc
+
+
+def run(exe, args=(), timeout=60, env=None, check_timeout=True):
+    """Runs a Windows program to its end; returns (signed exit code, stdout text)."""
+    cmd = ["wine", exe] + list(args)
+    p = subprocess.run(cmd, env=wine_env(env), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                       stderr=subprocess.DEVNULL, timeout=timeout)
+    return exit_code(p.returncode), p.stdout.decode("utf-8", errors="replace")
+
+
+def start(exe, args=(), env=None):
+    """Starts a Windows program in the background; stop it with stop()."""
+    return subprocess.Popen(["wine", exe] + list(args), env=wine_env(env), stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+
+
+def stop(proc, timeout=20):
+    if proc.poll() is None:
+        try:
+            os.killpg(proc.pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+        try:
+            proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait(timeout=timeout)
+
+
+def wait_for(pred, timeout=20.0, step=0.2):
+    end = time.time() + timeout
+    while time.time() < end:
+        v = pred()
+        if v:
+            return v
+        time.sleep(step)
+    return pred()
+
+
+def wintool(*args, timeout=30):
+    rc, out = run(os.path.join(BIN, "wintool.exe"), list(args), timeout=timeout)
+    fields = {}
+    for tok in out.split():
+        if "=" in tok:
+            k, v = tok.split("=", 1)
+            fields[k] = v
+    return rc, fields
+
+
+def reg(*args, timeout=60):
+    """wine reg ... ; returns the exit code."""
+    p = subprocess.run(["wine", "reg"] + list(args), env=wine_env(), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
+    return p.returncode
+
+
+def kill_windows_processes(*names):
+    """Ends leftover Windows processes of this prefix by image name (best effort)."""
+    for n in names:
+        subprocess.run(["wine", "taskkill", "/f", "/im", n], env=wine_env(), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+
+class Xvfb:
+    """A private X display for tests that open windows."""
+
+    def __init__(self, size="1024x768x24"):
+        self.size = size
+        self.proc = None
+        self.display = None
+
+    def __enter__(self):
+        for n in range(90, 140):
+            if os.path.exists("/tmp/.X%d-lock" % n):
+                continue
+            self.proc = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", self.size, "-nolisten", "tcp"],
+                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                         stderr=subprocess.DEVNULL, start_new_session=True)
+            time.sleep(0.5)
+            if self.proc.poll() is None:
+                self.display = ":%d" % n
+                return self
+        raise RuntimeError("no free X display")
+
+    def env(self):
+        return {"DISPLAY": self.display}
+
+    def screenshot(self, name):
+        os.makedirs(ARTIFACTS, exist_ok=True)
+        xwd = os.path.join(ARTIFACTS, name + ".xwd")
+        png = os.path.join(ARTIFACTS, name + ".png")
+        subprocess.run(["xwd", "-root", "-silent", "-display", self.display, "-out", xwd], timeout=30)
+        subprocess.run(["convert", xwd, png], timeout=60)
+        if os.path.exists(xwd):
+            os.remove(xwd)
+        return png
+
+    def __exit__(self, *exc):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()

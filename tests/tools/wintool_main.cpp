@@ -1,0 +1,54 @@
+// Test driver: looks at and handles top-level windows and named mutexes from the Windows side,
+// so end-to-end tests see what Windows sees rather than what the X server shows.
+#include <windows.h>
+#include <cstdio>
+#include <cwchar>
+#include <cstdlib>
+
+namespace {
+HWND Find(const wchar_t* cls) { return FindWindowW(cls, nullptr); }
+
+int Usage() {
+    fwprintf(stderr, L"usage: wintool state|minimize|close|count CLASS | holdmutex NAME SECONDS\n");
+    return 2;
+}
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) return Usage();
+    const wchar_t* cmd = argv[1];
+    if (!wcscmp(cmd, L"holdmutex")) {
+        HANDLE m = CreateMutexW(nullptr, FALSE, argv[2]);
+        printf("holding=%d\n", m ? 1 : 0);
+        fflush(stdout);
+        Sleep(argc > 3 ? _wtoi(argv[3]) * 1000 : 10000);
+        return 0;
+    }
+    if (!wcscmp(cmd, L"count")) {
+        int n = 0;
+        for (HWND h = Find(argv[2]); h; h = FindWindowExW(nullptr, h, argv[2], nullptr)) ++n;
+        printf("count=%d\n", n);
+        return 0;
+    }
+    HWND h = Find(argv[2]);
+    if (!h) {
+        printf("found=0\n");
+        return 1;
+    }
+    if (!wcscmp(cmd, L"state")) {
+        wchar_t title[256] = {0};
+        GetWindowTextW(h, title, 255);
+        printf("found=1 visible=%d iconic=%d foreground=%d\n", IsWindowVisible(h) ? 1 : 0, IsIconic(h) ? 1 : 0,
+               GetForegroundWindow() == h ? 1 : 0);
+        return 0;
+    }
+    if (!wcscmp(cmd, L"minimize")) {
+        ShowWindow(h, SW_MINIMIZE);
+        return 0;
+    }
+    if (!wcscmp(cmd, L"close")) {
+        PostMessageW(h, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    return Usage();
+}

@@ -1,0 +1,185 @@
+// Process, shell, file and registry utilities against the real system under Wine.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <string>
+
+#include "probes/vdutils.h"
+
+namespace {
+
+std::wstring TempDir() {
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    return tmp;
+}
+
+std::wstring ThisDir() {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring s = self;
+    return s.substr(0, s.rfind(L'\\'));
+}
+
+// The sleeper test driver is built beside the test programs.
+std::wstring Sleeper() { return CombinePath(ThisDir(), L"vdsleep.exe"); }
+
+int CountProcesses(const wchar_t* name) {
+    CScopedHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W pe = {};
+    pe.dwSize = sizeof(pe);
+    int n = 0;
+    for (BOOL more = Process32FirstW(snap.Get(), &pe); more; more = Process32NextW(snap.Get(), &pe))
+        if (_wcsicmp(pe.szExeFile, name) == 0) ++n;
+    return n;
+}
+
+HANDLE StartProcess(const std::wstring& exe, const std::wstring& args) {
+    std::wstring cmd = L"\"" + exe + L"\" " + args;
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return nullptr;
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+void WriteFileText(const std::wstring& path, const char* text) {
+    FILE* f = _wfopen(path.c_str(), L"wb");
+    ASSERT_TRUE(f);
+    fputs(text, f);
+    fclose(f);
+}
+
+}  // namespace
+
+TEST(PathHelpers, CombinePathJoinsWithExactlyOneBackslash) {
+    EXPECT_EQ(CombinePath(L"C:\\a", L"b.exe"), L"C:\\a\\b.exe");
+    EXPECT_EQ(CombinePath(L"C:\\a\\", L"b.exe"), L"C:\\a\\b.exe");
+    EXPECT_EQ(CombinePath(L"C:\\a/", L"b.exe"), L"C:\\a\\b.exe");
+    EXPECT_EQ(CombinePath(L"", L"b.exe"), L"");
+    EXPECT_EQ(CombinePath(L"C:\\a", L""), L"");
+}
+
+TEST(PathHelpers, ExistsCreatesAndDeletesFoldersAndFiles) {
+    std::wstring root = TempDir() + L"vd_paths_test";
+    DeleteFolderTree(root);
+    std::wstring deep = root + L"\\one\\two three\\四";
+    EXPECT_TRUE(CreateFolderChain(deep));
+    EXPECT_TRUE(PathExists(deep));
+    EXPECT_TRUE(PathExists(deep + L"\\"));  // trailing backslash still finds the folder
+    EXPECT_TRUE(PathExists(deep + L"/"));
+    WriteFileText(deep + L"\\f.txt", "x");
+    WriteFileText(root + L"\\one\\g.txt", "y");
+    EXPECT_FALSE(PathExists(root + L"\\missing"));
+    EXPECT_FALSE(DeletePath(root + L"\\missing"));
+
+    // A folder with any attribute beside the folder flag (read-only on Windows; Wine keeps only
+    // hidden and system on folders) is not "exactly a folder": DeleteFileW is tried on it and fails.
+    std::wstring ro = root + L"\\ro";
+    ASSERT_TRUE(CreateDirectoryW(ro.c_str(), nullptr));
+    SetFileAttributesW(ro.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
+    if (GetFileAttributesW(ro.c_str()) == FILE_ATTRIBUTE_DIRECTORY)
+        ASSERT_TRUE(SetFileAttributesW(ro.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DIRECTORY));
+    ASSERT_NE(GetFileAttributesW(ro.c_str()), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_FALSE(DeletePath(ro));
+    EXPECT_TRUE(PathExists(ro));
+    SetFileAttributesW(ro.c_str(), FILE_ATTRIBUTE_DIRECTORY);
+
+    EXPECT_TRUE(DeletePath(root + L"\\"));
+    EXPECT_FALSE(PathExists(root));
+}
+
+TEST(PathHelpers, CopyAndRenameWithFallbacks) {
+    std::wstring dir = TempDir() + L"vd_copy_test";
+    DeleteFolderTree(dir);
+    ASSERT_TRUE(CreateFolderChain(dir));
+    std::wstring a = dir + L"\\a.bin", b = dir + L"\\b.bin", c = dir + L"\\c.bin";
+    WriteFileText(a, "payload");
+    EXPECT_FALSE(VdCopyFileW(nullptr, a.c_str()));
+    EXPECT_TRUE(VdCopyFileW(b.c_str(), a.c_str()));
+    EXPECT_TRUE(PathExists(b));
+    EXPECT_TRUE(RenameWithFallback(c.c_str(), b.c_str()));
+    EXPECT_FALSE(PathExists(b));
+    EXPECT_TRUE(PathExists(c));
+    EXPECT_FALSE(RenameWithFallback(c.c_str(), (dir + L"\\nothing.bin").c_str()));
+    DeleteFolderTree(dir);
+}
+
+TEST(Registry, InstallDirFromPlainAndQuotedUninstallStrings) {
+    EXPECT_EQ(InstallDirFromUninstallString(L"C:\\Program Files\\Vardo\\uninst.exe"), L"C:\\Program Files\\Vardo");
+    EXPECT_EQ(InstallDirFromUninstallString(L"\"C:\\Program Files\\Vardo\\uninst.exe\""),
+              L"\"C:\\Program Files\\Vardo");
+    EXPECT_EQ(InstallDirFromUninstallString(L"uninst.exe"), L"");
+
+    const wchar_t* key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VdUtilsTestKey";
+    HKEY h;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE, nullptr, &h, nullptr), ERROR_SUCCESS);
+    const wchar_t value[] = L"\"C:\\Program Files\\Vardo\\uninst.exe\"";
+    RegSetValueExW(h, L"UninstallString", 0, REG_SZ, (const BYTE*)value, sizeof(value));
+    RegCloseKey(h);
+    wchar_t buf[260] = {0};
+    EXPECT_TRUE(ReadInstallDirFromRegistry(buf, 260, L"VdUtilsTestKey"));
+    EXPECT_STREQ(buf, L"\"C:\\Program Files\\Vardo");
+    wchar_t tiny[8] = {0};
+    EXPECT_FALSE(ReadInstallDirFromRegistry(tiny, 8, L"VdUtilsTestKey"));  // does not fit: refused
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, key);
+    EXPECT_FALSE(ReadInstallDirFromRegistry(buf, 260, L"VdUtilsTestKey"));
+}
+
+TEST(Browser, CommandDropsThePlaceholderAndAppendsTheAddress) {
+    EXPECT_EQ(BrowserCommandForUrl(L"\"C:\\b\\browser.exe\" -url \"%1\"", L"http://x/"),
+              L"\"C:\\b\\browser.exe\" -url  http://x/");
+    EXPECT_EQ(BrowserCommandForUrl(L"C:\\b\\browser.exe %1", L"http://x/"), L"C:\\b\\browser.exe  http://x/");
+    EXPECT_EQ(BrowserCommandForUrl(L"C:\\b\\browser.exe", L"http://x/"), L"C:\\b\\browser.exe http://x/");
+    EXPECT_EQ(OpenUrlInBrowser(L""), 36);
+    EXPECT_EQ(OpenUrlInBrowser(nullptr), 36);
+}
+
+TEST(Processes, ExecuteWaitsForTheChildAndReportsStartFailures) {
+    std::wstring marker = TempDir() + L"vd_exec_marker.txt";
+    DeleteFileW(marker.c_str());
+    std::wstring args = L" 300 \"" + marker + L"\"";
+    ASSERT_TRUE(vd_execute_process(Sleeper().c_str(), args.c_str(), true));
+    EXPECT_TRUE(PathExists(marker));  // written by the child just before it ended
+    DeleteFileW(marker.c_str());
+    EXPECT_FALSE(vd_execute_process((TempDir() + L"no_such_program.exe").c_str(), L" /S", true));
+}
+
+TEST(Processes, KillByNameEndsOnlyTheFirstOfTwo) {
+    std::wstring copy = TempDir() + L"vdkilltest.exe";
+    ASSERT_TRUE(CopyFileW(Sleeper().c_str(), copy.c_str(), FALSE));
+    HANDLE p1 = StartProcess(copy, L"20000");
+    HANDLE p2 = StartProcess(copy, L"20000");
+    ASSERT_TRUE(p1 && p2);
+    for (int i = 0; i < 50 && CountProcesses(L"vdkilltest.exe") < 2; ++i) Sleep(100);
+    ASSERT_EQ(CountProcesses(L"vdkilltest.exe"), 2);
+    EXPECT_TRUE(KillProcessByName(L"VDKILLTEST.EXE"));  // names compare without regard to case
+    HANDLE both[2] = {p1, p2};
+    DWORD w = WaitForMultipleObjects(2, both, FALSE, 5000);
+    ASSERT_TRUE(w == WAIT_OBJECT_0 || w == WAIT_OBJECT_0 + 1);
+    HANDLE survivor = (w == WAIT_OBJECT_0) ? p2 : p1;
+    EXPECT_EQ(WaitForSingleObject(survivor, 500), (DWORD)WAIT_TIMEOUT);
+    EXPECT_EQ(CountProcesses(L"vdkilltest.exe"), 1);
+    TerminateProcess(survivor, 0);
+    WaitForSingleObject(survivor, 5000);
+    CloseHandle(p1);
+    CloseHandle(p2);
+    DeleteFileW(copy.c_str());
+    EXPECT_TRUE(KillProcessByName(L"no_such_process.exe"));
+}
+
+TEST(Bitness, PeFilesAndOperatingSystem) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    EXPECT_EQ(GetPeBitness(self), 32);
+    EXPECT_FALSE(IsCurrentModule64());
+    std::wstring notPe = TempDir() + L"vd_not_pe.exe";
+    WriteFileText(notPe, "MZ but nothing more");
+    EXPECT_EQ(GetPeBitness(notPe.c_str()), -1);
+    DeleteFileW(notPe.c_str());
+    EXPECT_EQ(GetPeBitness(L"C:\\no\\such\\file.exe"), -1);
+    // the test prefix is a 64-bit Wine prefix
+    EXPECT_TRUE(IsNativeOs64());
+}
