@@ -1,0 +1,116 @@
+#include "net/generichttp.h"
+
+#include <cstring>
+
+#include "net/httprules.h"
+
+namespace Utilities {
+
+CGenericHttp::CGenericHttp() : m_dw_owner_thread(0), m_dw_last_error(0) { InitializeCriticalSection(&m_cs); }
+
+CGenericHttp::~CGenericHttp() {
+    m_h_request.Reset();
+    m_h_connection.Reset();
+    m_h_session.Reset();
+    DeleteCriticalSection(&m_cs);
+}
+
+CGenericHttp& GetGenericHttp() {
+    static CGenericHttp s_http;
+    return s_http;
+}
+
+void CGenericHttp::CrackHttpUrl(const char* url, std::string& scheme, std::string& host, INTERNET_PORT& port,
+                                std::string& path) {
+    scheme.clear();
+    host.clear();
+    path.clear();
+    port = 0;
+    if (!url || !*url) return;
+    char hostName[256] = {0};
+    URL_COMPONENTSA uc = {};
+    uc.dwStructSize = sizeof(uc);
+    uc.lpszHostName = hostName;
+    uc.dwHostNameLength = sizeof(hostName);
+    uc.dwUrlPathLength = 1;  // ask for a position inside the URL, not a copy
+    if (!InternetCrackUrlA(url, 0, 0, &uc)) return;
+    scheme = uc.nScheme == INTERNET_SCHEME_HTTPS ? "https" : "http";
+    port = uc.nPort;
+    host = hostName;
+    if (uc.lpszUrlPath) path = uc.lpszUrlPath;
+}
+
+int CGenericHttp::Connect(const char* host, INTERNET_PORT port) {
+    m_h_session.Reset(InternetOpenA(VD_HTTP_USER_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, "", "", 0));
+    if (m_h_session) {
+        m_h_connection.Reset(InternetConnectA(m_h_session.Get(), host, port, nullptr, nullptr, INTERNET_SERVICE_HTTP,
+                                              INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION, 0));
+        if (m_h_connection && InternetAttemptConnect(0) == ERROR_SUCCESS) return 1;
+    }
+    m_dw_last_error = GetLastError();
+    m_h_connection.Reset();
+    m_h_session.Reset();
+    return 0;
+}
+
+int CGenericHttp::Post(const char* url, const char* body, DWORD length) {
+    EnterCriticalSection(&m_cs);
+    if (m_dw_owner_thread == GetCurrentThreadId()) {
+        // a Post without Close before it: keep one hold, drop the stale handles
+        LeaveCriticalSection(&m_cs);
+        m_h_request.Reset();
+        m_h_connection.Reset();
+        m_h_session.Reset();
+    }
+    m_dw_owner_thread = GetCurrentThreadId();
+
+    std::string scheme, host, path;
+    INTERNET_PORT port = 0;
+    CrackHttpUrl(url, scheme, host, port, path);
+    if (!Connect(host.c_str(), port)) return 0;
+
+    const char* accept[] = {"*/*", nullptr};
+    m_h_request.Reset(HttpOpenRequestA(m_h_connection.Get(), "POST", path.c_str(), "HTTP/1.0", "", accept,
+                                       INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
+                                           INTERNET_FLAG_FORMS_SUBMIT,
+                                       0));
+    if (!m_h_request) {
+        m_dw_last_error = GetLastError();
+        return 0;
+    }
+    DWORD ms = 20000, conns = 6;
+    InternetSetOptionA(m_h_request.Get(), INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof(ms));
+    InternetSetOptionA(m_h_request.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof(ms));
+    InternetSetOptionA(m_h_request.Get(), INTERNET_OPTION_DATA_SEND_TIMEOUT, &ms, sizeof(ms));
+    InternetSetOptionA(m_h_request.Get(), INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &ms, sizeof(ms));
+    InternetSetOptionA(m_h_request.Get(), INTERNET_OPTION_MAX_CONNS_PER_SERVER, &conns, sizeof(conns));
+    InternetSetOptionA(m_h_request.Get(), INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &conns, sizeof(conns));
+
+    static const char kAccept[] = "Accept: */*\r\n";
+    if (!HttpAddRequestHeadersA(m_h_request.Get(), kAccept, 13, HTTP_ADDREQ_FLAG_REPLACE)) {
+        m_dw_last_error = GetLastError();
+        return 0;
+    }
+    static const char kContentType[] = "Content-Type: multipart/form-data\r\n";
+    if (!HttpSendRequestA(m_h_request.Get(), kContentType, 35, (LPVOID)body, length)) {
+        m_dw_last_error = GetLastError();
+        return 0;
+    }
+    return 1;
+}
+
+int CGenericHttp::Close() {
+    // Another thread between its Post and Close owns the handles: leave them alone.
+    if (!TryEnterCriticalSection(&m_cs)) return 1;
+    m_h_request.Reset();
+    m_h_connection.Reset();
+    m_h_session.Reset();
+    if (m_dw_owner_thread == GetCurrentThreadId()) {
+        m_dw_owner_thread = 0;
+        LeaveCriticalSection(&m_cs);  // the hold taken by Post
+    }
+    LeaveCriticalSection(&m_cs);
+    return 1;
+}
+
+}  // namespace Utilities

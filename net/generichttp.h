@@ -1,0 +1,43 @@
+// The process-wide POST client of the telemetry senders: sends a body, never reads the answer.
+#pragma once
+#include <windows.h>
+#include <wininet.h>
+#include <string>
+
+#include "net/inethandle.h"
+
+namespace Utilities {
+
+class CGenericHttp {
+public:
+    CGenericHttp();
+    ~CGenericHttp();
+    CGenericHttp(const CGenericHttp&) = delete;
+    CGenericHttp& operator=(const CGenericHttp&) = delete;
+
+    // 1 when the body was sent (whatever the server answers), 0 on failure. Takes the instance for
+    // the calling thread until Close, so two workers' exchanges never overlap: call Close after
+    // every Post, whether it succeeded or not.
+    int Post(const char* url, const char* body, DWORD length);
+    // Closes request, connection and session and gives the instance up; returns 1.
+    int Close();
+
+    int Connect(const char* host, INTERNET_PORT port);
+    // Outputs stay empty when the URL cannot be split; path runs to the end of the URL (query included).
+    static void CrackHttpUrl(const char* url, std::string& scheme, std::string& host, INTERNET_PORT& port,
+                             std::string& path);
+
+    DWORD GetLastErrorCode() const { return m_dw_last_error; }
+
+private:
+    CRITICAL_SECTION m_cs;
+    DWORD m_dw_owner_thread;  // thread between Post and Close, 0 when free
+    CScopedInternetHandle m_h_session;
+    CScopedInternetHandle m_h_connection;
+    CScopedInternetHandle m_h_request;
+    DWORD m_dw_last_error;
+};
+
+CGenericHttp& GetGenericHttp();
+
+}  // namespace Utilities
