@@ -60,8 +60,6 @@ class ServerSet:
         self.servers = {"config": self.config, "iplookup": self.iplookup, "package": self.package}
         for role, server in self.servers.items():
             self.proxy.add_host(self.hosts[role], server.port)
-        # nothing listens on port 1: the proxy drops the client as if the host could not be reached
-        self.proxy.add_host("unreachable.vardo.example", 1)
         # packages named by the configuration answer default to the package server
         self.config.set_package(Url="http://%s/pkg/VardoSetup.exe" % self.hosts["package"])
         self._closed = False

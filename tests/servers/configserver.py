@@ -7,7 +7,7 @@ import json
 import threading
 import urllib.parse
 
-from .recording import RecordingHandler, RecordingServer
+from .recording import RecordingHandler, RecordingServer, body_arg
 
 ENDPOINT = "/vdpm/vdpm.ashx"
 
@@ -87,9 +87,7 @@ class ConfigServer(RecordingServer):
         if action == "package":
             self.set_package(**args)
         elif action == "answer":
-            raw = args.get("body")
-            self.set_answer(args["channel"], int(args.get("status", 200)),
-                            body=raw.encode("utf-8") if raw is not None else None, obj=args.get("json"))
+            self.set_answer(args["channel"], int(args.get("status", 200)), body=body_arg(args), obj=args.get("json"))
         elif action == "fail":
             self.fail(args.get("channel"), int(args.get("status", 500)))
         else:

@@ -6,7 +6,7 @@ import json
 import threading
 import urllib.parse
 
-from .recording import RecordingHandler, RecordingServer
+from .recording import RecordingHandler, RecordingServer, body_arg
 
 ENDPOINT = "/service/getIpInfo2.php"
 DEFAULT_IP = "203.0.113.7"
@@ -16,8 +16,16 @@ class IpHandler(RecordingHandler):
     def handle_request(self, rec, body):
         if self.command != "GET" or urllib.parse.urlsplit(self.path).path != ENDPOINT:
             return self.send_bytes(404, b"not found")
-        status, data = self.server.next_answer()
-        self.send_bytes(status, data, "application/json; charset=utf-8")
+        status, data, cut = self.server.next_answer()
+        if cut is None:
+            return self.send_bytes(status, data, "application/json; charset=utf-8")
+        # announce the whole body, send only its start, hang up
+        self.send_response(status)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data[:cut])
+        self.wfile.flush()
+        self.close_connection = True
 
 
 class IpServer(RecordingServer):
@@ -30,20 +38,20 @@ class IpServer(RecordingServer):
     def on_reset(self):
         with self._state:
             self.queue = []
-            self.standing = (200, self.answer_bytes(0, DEFAULT_IP))
+            self.standing = (200, self.answer_bytes(0, DEFAULT_IP), None)
 
     @staticmethod
     def answer_bytes(code, ip):
         return json.dumps({"code": code, "data": {"ip": ip, "country": "", "region": ""}}).encode("utf-8")
 
-    def push(self, status=200, body=None, obj=None):
-        """One-shot answer for the next request."""
+    def push(self, status=200, body=None, obj=None, cut=None):
+        """One-shot answer for the next request; `cut` sends only that many body bytes, then hangs up."""
         if obj is not None:
             body = json.dumps(obj).encode("utf-8")
         if isinstance(body, str):
             body = body.encode("utf-8")
         with self._state:
-            self.queue.append((status, body or b""))
+            self.queue.append((status, body or b"", cut))
 
     def set_standing(self, status=200, body=None, obj=None):
         if obj is not None:
@@ -51,7 +59,7 @@ class IpServer(RecordingServer):
         if isinstance(body, str):
             body = body.encode("utf-8")
         with self._state:
-            self.standing = (status, body or b"")
+            self.standing = (status, body or b"", None)
 
     def next_answer(self):
         with self._state:
@@ -59,10 +67,9 @@ class IpServer(RecordingServer):
 
     def control(self, action, query, body):
         args = json.loads(body.decode("utf-8")) if body else {}
-        raw = args.get("body")
-        raw = raw.encode("utf-8") if raw is not None else None
+        raw = body_arg(args)
         if action == "push":
-            self.push(int(args.get("status", 200)), raw, args.get("json"))
+            self.push(int(args.get("status", 200)), raw, args.get("json"), args.get("cut"))
         elif action == "standing":
             self.set_standing(int(args.get("status", 200)), raw, args.get("json"))
         else:

@@ -176,8 +176,9 @@ class ProxyHandler(socketserver.BaseRequestHandler):
         try:
             up = socket.create_connection(("127.0.0.1", route), timeout=IO_TIMEOUT)
         except OSError:
-            rec["status"] = 0
-            return False  # a dead server looks to the client like a host it cannot reach
+            rec["status"] = 502
+            self._reply(502, "cannot reach " + host)
+            return True
         try:
             out = ("%s %s %s\r\n" % (method, origin, version)).encode("latin-1")
             out += "".join(l + "\r\n" for l in lines).encode("latin-1") + b"\r\n" + body

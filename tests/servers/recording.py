@@ -200,3 +200,12 @@ class RecordingHandler(BaseHTTPRequestHandler):
 
 def decode_body(rec):
     return base64.b64decode(rec["body_b64"])
+
+
+def body_arg(args):
+    """Answer bytes of a control command: "body_b64" (any bytes) or "body" (text, sent as UTF-8)."""
+    if args.get("body_b64") is not None:
+        return base64.b64decode(args["body_b64"])
+    if args.get("body") is not None:
+        return args["body"].encode("utf-8")
+    return None
