@@ -17,7 +17,9 @@ bool HandleWakeUp(HWND self, WPARAM wParam, LPARAM lParam) {
     const COPYDATASTRUCT* cds = (const COPYDATASTRUCT*)lParam;
     if (wParam != 1 || !cds || cds->dwData != kVdWakeUpData) return false;
     HWND fg = GetForegroundWindow();
-    if (fg == self) return true;
+    // A minimised window can still be the foreground one (nothing else to activate); the user
+    // sees nothing then, so it is restored as well.
+    if (fg == self && !IsIconic(self)) return true;
     WriteLogW(L"receive WM_COPYDAT,set to foreground now...\n");
     ShowWindow(self, SW_RESTORE);
     DWORD fgThread = fg ? GetWindowThreadProcessId(fg, nullptr) : 0;

@@ -9,7 +9,7 @@ SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 
 PACKAGES="g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 cmake ninja-build \
- wine wine32:i386 wine64 xvfb xauth x11-apps xdotool imagemagick fonts-wqy-zenhei nsis \
+ wine wine32:i386 wine64 xvfb xauth x11-apps x11-utils xdotool imagemagick fonts-wqy-zenhei nsis \
  python3 python3-pytest googletest dpkg-dev openssl curl ca-certificates debian-archive-keyring"
 
 ensure_packages() {
@@ -35,18 +35,37 @@ wine_env() {
 
 # A persistent wineserver with every stream detached, so later wine runs start in ~0.05 s and
 # nothing inherits our pipes.
+# Wine's desktop process binds to the display it first meets, so every window of a run (tests
+# and demo alike) lives on one display: the caller's, or a private Xvfb started here.
+XVFB_PID=""
+xvfb_start() {
+    if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return; fi
+    local n
+    for n in $(seq 90 140); do
+        [ -e "/tmp/.X$n-lock" ] && continue
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+        XVFB_PID=$!
+        for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+        if kill -0 "$XVFB_PID" 2>/dev/null; then export DISPLAY=":$n"; return; fi
+    done
+    echo "no free X display" >&2
+    return 1
+}
+
 wine_start() {
+    xvfb_start
     wine_env
     local fresh=0
     [ -f "$WINEPREFIX/system.reg" ] || fresh=1
     wineserver -p </dev/null >/dev/null 2>&1 || true
-    wine wineboot -i </dev/null >/dev/null 2>&1 || true
+    wine wineboot </dev/null >/dev/null 2>&1 || true
     if [ "$fresh" = 1 ]; then prefix_setup; fi
 }
 
 wine_stop() {
     wine_env
     wineserver -k </dev/null >/dev/null 2>&1 || true
+    if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
 }
 
 # Documents, Desktop and Temp as real folders inside the prefix; a font replacement for the skin face.

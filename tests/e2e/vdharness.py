@@ -36,9 +36,16 @@ def ensure_wineserver():
                    stderr=subprocess.DEVNULL, start_new_session=True, timeout=180)
 
 
-def wineserver_wait(timeout=120):
-    subprocess.run(["wineserver", "-w"], env=wine_env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=timeout)
+def process_counts(*names):
+    """How many Windows processes of the prefix run under each image name."""
+    rc, f = wintool("procs", *names)
+    return {n: int(f.get(n, "0")) for n in names}
+
+
+def wait_processes_gone(*names, timeout=60):
+    """Waits until no process of these image names runs (the persistent wineserver never exits,
+    so `wineserver -w` cannot be used for this)."""
+    return wait_for(lambda: not any(process_counts(*names).values()), timeout=timeout, step=0.5)
 
 
 def user_dir():
@@ -197,14 +204,22 @@ class Xvfb:
         self.display = None
 
     def __enter__(self):
+        # The run's display (test.sh and demo.sh start one) is shared: Wine's desktop process is
+        # bound to it, and windows on another display would fail.
+        if os.environ.get("DISPLAY") and subprocess.run(["xdpyinfo"], stdout=subprocess.DEVNULL,
+                                                        stderr=subprocess.DEVNULL).returncode == 0:
+            self.display = os.environ["DISPLAY"]
+            return self
         for n in range(90, 140):
             if os.path.exists("/tmp/.X%d-lock" % n):
                 continue
             self.proc = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", self.size, "-nolisten", "tcp"],
                                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                          stderr=subprocess.DEVNULL, start_new_session=True)
-            time.sleep(0.5)
-            if self.proc.poll() is None:
+            # usable once its socket is there; a client connecting earlier fails
+            if wait_for(lambda: self.proc.poll() is not None or os.path.exists("/tmp/.X11-unix/X%d" % n), 15, 0.1) \
+                    and self.proc.poll() is None:
+                time.sleep(0.2)
                 self.display = ":%d" % n
                 return self
         raise RuntimeError("no free X display")

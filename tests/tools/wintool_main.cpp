@@ -1,6 +1,7 @@
 // Test driver: looks at and handles top-level windows and named mutexes from the Windows side,
 // so end-to-end tests see what Windows sees rather than what the X server shows.
 #include <windows.h>
+#include <tlhelp32.h>
 #include <cstdio>
 #include <cwchar>
 #include <cstdlib>
@@ -22,6 +23,20 @@ int wmain(int argc, wchar_t** argv) {
         printf("holding=%d\n", m ? 1 : 0);
         fflush(stdout);
         Sleep(argc > 3 ? _wtoi(argv[3]) * 1000 : 10000);
+        return 0;
+    }
+    if (!wcscmp(cmd, L"procs")) {
+        // how many processes run with each of the given image names
+        HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        for (int i = 2; i < argc; ++i) {
+            int n = 0;
+            PROCESSENTRY32W pe = {};
+            pe.dwSize = sizeof(pe);
+            for (BOOL more = Process32FirstW(snap, &pe); more; more = Process32NextW(snap, &pe))
+                if (_wcsicmp(pe.szExeFile, argv[i]) == 0 && pe.th32ProcessID != GetCurrentProcessId()) ++n;
+            printf("%ls=%d\n", argv[i], n);
+        }
+        CloseHandle(snap);
         return 0;
     }
     if (!wcscmp(cmd, L"count")) {
