@@ -7,6 +7,7 @@
 #include "app/silent.h"
 #include "app/wakeup.h"
 #include "local/vdlog.h"
+#include "payload/vdbizhandler.h"
 #include "probes/vdutils.h"
 
 namespace {
@@ -79,8 +80,9 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
         CCmdParameters& params = CCmdParameters::Inst();
         params.ParseCmdParameters(lpCmdLine);
         bool silent = params.IsSilentMode();
+        bool vdpmInside = CVdBizHandler::Inst().IsVdpmInside();
         if (silent) {
-            WriteLogW(L"bSilentMode:%d...bVdpmRcInside:%d\n", 1, 0);
+            WriteLogW(L"bSilentMode:%d...bVdpmRcInside:%d\n", 1, vdpmInside ? 1 : 0);
             int result = DoSilentWork();
             CloseLog();
             return result;

@@ -1,10 +1,104 @@
 #include "app/silent.h"
 
-#include "local/vdlog.h"
+#include <windows.h>
 
-// Provisional until the payload handler lands: no embedded setup can be extracted yet.
-int DoSilentWork() {
+#include "app/cmdparams.h"
+#include "local/vdlog.h"
+#include "payload/vdbizhandler.h"
+#include "probes/vdutils.h"
+
+namespace {
+
+constexpr int kExtractAttempts = 4;
+
+std::wstring ChooseInstallFolder(const CCmdParameters& params) {
+    std::wstring folder = params.GetCmdInstallDir();
+    if (folder.empty()) {
+        wchar_t registered[260] = {0};
+        if (ReadInstallDirFromRegistry(registered, 260, L"Vardo3")) folder = registered;
+    }
+    if (folder.empty())
+        folder = IsNativeOs64() ? L"C:\\Program Files\\Vardo" : L"C:\\Program Files (x86)\\Vardo";
+    return folder;
+}
+
+std::wstring LocateHelperExe(const std::wstring& installFolder) {
+    std::wstring path = CombinePath(installFolder, L"Helper.exe");
+    if (PathExists(path)) return path;
+    WriteLogW(L"not exist target:%s,read from regedit\n", path.c_str());
+    wchar_t registered[1024] = {0};
+    ReadInstallDirFromRegistry(registered, 1024, L"Vardo3");
+    path = CombinePath(registered, L"Helper.exe");
+    WriteLogW(L"read from regedit:%s\n", path.c_str());
+    return path;
+}
+
+int SilentWork() {
     WriteLogW(L"DoSilentWork begin...\n");
-    WriteLogW(L"DoSilentWork end,nResult:%d...\n", -2);
-    return -2;
+    CCmdParameters& params = CCmdParameters::Inst();
+    CVdBizHandler& biz = CVdBizHandler::Inst();
+
+    bool extracted = false;
+    for (int attempt = 0; attempt < kExtractAttempts && !extracted; ++attempt) {
+        biz.CheckVdpmInsideFromRc();
+        params.m_s_setup_path = biz.GetVdpmTargetPath();
+        extracted = PathExists(params.m_s_setup_path);
+        if (!extracted) WriteLogW(L"vdpm exe temp not find:%s...\n", params.m_s_setup_path.c_str());
+    }
+    if (!extracted) return kSilentNoSetup;
+
+    KillProcessByName(L"Vardo.exe");
+    KillProcessByName(L"doVadoraDaravad.exe");
+
+    params.m_s_inst_folder = ChooseInstallFolder(params);
+    // Built whole rather than into a fixed buffer: a cut-off folder would install elsewhere.
+    std::wstring cmd = L" /S /D=" + params.m_s_inst_folder;
+    WriteLogW(L"inst exe path:%s\n", params.m_s_setup_path.c_str());
+    WriteLogW(L"inst strCmd :%s\n", cmd.c_str());
+
+    biz.CheckBizToMyDocumentBegin();
+
+    int result = kSilentOk;
+    if (vd_execute_process(params.m_s_setup_path.c_str(), cmd.c_str(), true)) {
+        WriteLogW(L"vd_execute_process success\n");
+    } else {
+        WriteLogW(L"vd_execute_process failure,error:%d\n", GetLastError());
+        result = kSilentSetupNotStarted;
+    }
+
+    if (params.IsHelperMRegister()) {
+        WriteLogW(L"do IsHelperMRegister\n");
+        DoHelperMRegister(params.m_s_inst_folder);
+    }
+
+    WriteLogW(L"delete exe path:%s\n", params.m_s_setup_path.c_str());
+    DeletePath(params.m_s_setup_path);
+
+    biz.CheckBizChannelFromRc(params.m_s_inst_folder);
+    WriteLogW(L"DoSilentWork end,nResult:%d...\n", result);
+    return result;
+}
+
+}  // namespace
+
+void DoHelperMRegister(const std::wstring& installFolder) {
+    std::wstring helper = LocateHelperExe(installFolder);
+    if (!PathExists(helper)) {
+        WriteLogW(L"helper.exe not exist,path:%s\n", helper.c_str());
+        return;
+    }
+    const wchar_t* cmd = L" /m";
+    WriteLogW(L"helper.exe path:%s,cmd:%s\n", helper.c_str(), cmd);
+    if (vd_execute_process(helper.c_str(), cmd, true)) WriteLogW(L"helper.exe /m successs\n");
+    else WriteLogW(L"helper.exe /m failure,last error:%d\n", GetLastError());
+}
+
+int DoSilentWork() {
+    try {
+        return SilentWork();
+    } catch (...) {
+        // Never report an installation that broke off as a success.
+        WriteLogW(L"DoSilentWork UNexpected excepiton....\n");
+        return kSilentSetupNotStarted;
+    }
 }

@@ -1,4 +1,13 @@
 // Silent installation of the setup package carried in the program's own resources.
 #pragma once
+#include <string>
+
+// Exit codes of the silent road.
+constexpr int kSilentOk = 0;
+constexpr int kSilentNoSetup = -2;
+constexpr int kSilentSetupNotStarted = -3;
 
 int DoSilentWork();
+
+// Runs "Helper.exe /m" from the install folder, or from the registered one.
+void DoHelperMRegister(const std::wstring& installFolder);
