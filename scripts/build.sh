@@ -8,6 +8,8 @@ if [ ! -f "$BUILD/cmake/build.ninja" ]; then
           -DCMAKE_BUILD_TYPE=Release -DVD_DEPS_PREFIX="$PREFIX" "$@"
 fi
 cmake --build "$BUILD/cmake"
+# the product's real NSIS setup packages for tests and the demo (cached)
+"$ROOT/tests/product/build_product.sh"
 mkdir -p "$BUILD/bin"
 # build/bin is the one stable place other checks run from
 for f in "$BUILD/cmake/bin"/*.exe; do cp -u "$f" "$BUILD/bin/"; done
