@@ -45,10 +45,8 @@ def test_windowed_run_logs_begin_to_end_in_cp936_with_crlf(clean, display):
     msgs = [l.decode("gbk") for l in records[1::2]]
     assert msgs[0] == "Begin vdInstaller..."
     assert msgs[1] == "ParseCmdParameters:"
-    assert msgs[2] == "last error=0..."
-    assert msgs[3] in ("is 64 os:1...", "is 64 os:0...")
-    # tear-down in its fixed order, whatever the window logged in between
-    order = ["CoInitialize success...", "CMainFrameWnd malloc success...", "end CPaintManagerUI::MessageLoop...",
+    # start-up and tear-down in their fixed order, whatever else is logged in between
+    order = ["last error=0...", "is 64 os:1...", "CoInitialize success...", "CMainFrameWnd malloc success...", "end CPaintManagerUI::MessageLoop...",
              "end free CMainFrameWnd memory...", "end CoUninitialize...", "End vdInstaller..."]
     positions = [msgs.index(m) for m in order]
     assert positions == sorted(positions)
