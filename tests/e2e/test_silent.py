@@ -1,0 +1,269 @@
+"""Silent installation end to end: distributor copies of the real vdInstaller.exe, stamped with
+vdstamp.exe exactly as a distributor would, install the real NSIS product package under Wine."""
+import os
+import shutil
+import struct
+import subprocess
+
+import pytest
+
+import vdharness as h
+
+PRODUCT = os.path.join(h.ROOT, "build", "product")
+STAMP = os.path.join(h.BIN, "vdstamp.exe")
+SLEEPER = os.path.join(h.BIN, "vdsleep.exe")
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vardo3"
+DRIVE_C = os.path.join(h.PREFIX, "drive_c")
+# every folder a test here may install into
+INSTALL_ROOTS = ["My Apps", "Apps", "Empty", os.path.join("Program Files", "Vardo"),
+                 os.path.join("Program Files (x86)", "Vardo")]
+PUX_INI = b"[PM]\r\nChannel=  tok524  \r\n[Pux]\r\niPhoneKe=QUJD\r\niPadKe=REVG\r\n"
+TOKEN = b"AbCdEf123456"
+
+
+def c_path(win_path):
+    return h.from_windows(win_path)
+
+
+def stamp(work, name, **resources):
+    """A distributor copy: vdstamp.exe --KIND FILE ... vdInstaller.exe OUT; returns its path."""
+    args = []
+    for kind, content in resources.items():
+        src = content if isinstance(content, str) else os.path.join(work, "%s_%s.bin" % (name, kind))
+        if not isinstance(content, str):
+            with open(src, "wb") as f:
+                f.write(content)
+        args += ["--" + kind, h.to_windows(src)]
+    out = os.path.join(work, name + ".exe")
+    rc, text = h.run(STAMP, args + [h.to_windows(h.EXE), h.to_windows(out)], timeout=60)
+    assert rc == 0, text
+    return out
+
+
+@pytest.fixture(scope="module")
+def copies(tmp_path_factory):
+    if not os.path.exists(os.path.join(PRODUCT, "VardoSetup.exe")):
+        subprocess.run([os.path.join(h.ROOT, "tests", "product", "build_product.sh")], check=True, timeout=600)
+    work = str(tmp_path_factory.mktemp("distributor"))
+    setup32 = os.path.join(PRODUCT, "VardoSetup.exe")
+    not_a_program = os.path.join(work, "broken_setup.txt")
+    with open(not_a_program, "wb") as f:
+        f.write(b"this is not a setup program\r\n")
+    return {
+        "work": work,
+        "full": stamp(work, "full", biz523=TOKEN, biz524=PUX_INI, channel=b"  vardox  ", vdpm=setup32),
+        "novdpm": stamp(work, "novdpm", biz523=TOKEN, biz524=PUX_INI, channel=b"vardox"),
+        "only523": stamp(work, "only523", biz523=TOKEN, vdpm=setup32),
+        "nobiz": stamp(work, "nobiz", vdpm=setup32),
+        "x64": stamp(work, "x64", biz523=TOKEN, biz524=PUX_INI, vdpm=os.path.join(PRODUCT, "VardoSetup_x64.exe")),
+        "broken": stamp(work, "broken", biz523=TOKEN, biz524=PUX_INI, vdpm=not_a_program),
+    }
+
+
+def forget_product():
+    for view in ("/reg:32", "/reg:64"):
+        h.reg("delete", UNINSTALL_KEY, "/f", view)
+    for root in INSTALL_ROOTS:
+        shutil.rmtree(os.path.join(DRIVE_C, root), ignore_errors=True)
+
+
+@pytest.fixture
+def fresh(clean):
+    forget_product()
+    yield
+    h.kill_windows_processes("Vardo.exe", "doVadoraDaravad.exe")
+    forget_product()
+
+
+def silent(exe, *args):
+    rc, _ = h.run(exe, list(args), timeout=120)
+    return rc, h.log_messages()
+
+
+def installed(folder_win, name):
+    return os.path.join(c_path(folder_win), name)
+
+
+def runs(folder_win):
+    p = installed(folder_win, "vardo_runs.txt")
+    return open(p, encoding="utf-8").read().splitlines() if os.path.exists(p) else []
+
+
+def pe_machine(path):
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    off = struct.unpack_from("<I", data, 0x3C)[0]
+    assert data[off:off + 4] == b"PE\0\0"
+    return struct.unpack_from("<H", data, off + 4)[0]
+
+
+def biz_folder():
+    return os.path.join(h.data_folder(), "Biz")
+
+
+def vdpm_exe():
+    return os.path.join(h.temp_dir(), "Vardo", "vdInstaller", "vdpm.exe")
+
+
+def start_lingering(path):
+    """A process that sleeps a minute under the given image name; ended by a kill it exits with 0."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    shutil.copyfile(SLEEPER, path)
+    proc = h.start(path, ["60000"])
+    name = os.path.basename(path)
+    assert h.wait_for(lambda: h.process_counts(name)[name] == 1, timeout=30), name + " did not start"
+    return proc
+
+
+def test_quoted_folder_installs_after_ending_the_running_product(copies, fresh):
+    folder = r"C:\My Apps\Vardo"
+    # the old product runs from the very file the setup must replace
+    old_vardo = start_lingering(installed(folder, "Vardo.exe"))
+    daemon = start_lingering(os.path.join(copies["work"], "run", "doVadoraDaravad.exe"))
+    try:
+        rc, log = silent(copies["full"], "/d", folder, "/s")
+        assert rc == 0
+        assert old_vardo.wait(timeout=30) == 0 and daemon.wait(timeout=30) == 0
+    finally:
+        h.stop(old_vardo)
+        h.stop(daemon)
+
+    with open(installed(folder, "Vardo.exe"), "rb") as got, \
+            open(os.path.join(PRODUCT, "bin", "Vardo32.exe"), "rb") as want:
+        assert got.read() == want.read(), "the running old Vardo.exe was not ended before the setup ran"
+    for name in ("Launcher.exe", "Helper.exe", "uninst.exe"):
+        assert os.path.exists(installed(folder, name)), name
+    assert open(installed(folder, "Biz.dll"), "rb").read() == TOKEN
+    assert open(installed(folder, "BizT.dll"), "rb").read() == PUX_INI
+    assert not os.path.exists(installed(folder, "Biz.dll.tmp"))
+    assert not os.path.exists(biz_folder())
+    assert not os.path.exists(vdpm_exe())
+    assert runs(folder) == [], "nothing of the product may be started without /m"
+
+    assert "ParseCmdParameters:/d \"C:\\My Apps\\Vardo\" /s" in log
+    assert "bSilentMode:1...bVdpmRcInside:1" in log
+    assert "inst strCmd : /S /D=C:\\My Apps\\Vardo" in log
+    assert "read m_bChannelRcContent2Memory:vardox .." in log
+    assert "read m_sBizDllContentInMemory:AbCdEf123456 .." in log
+    assert any(l.startswith("delete exe path:") and l.endswith("\\Vardo\\vdInstaller\\vdpm.exe") for l in log)
+    assert log.index("vd_execute_process success") < log.index("CheckBizChannelFromRc begin...")
+    assert log[-1] == "DoSilentWork end,nResult:0..."
+
+
+def test_helper_registration_runs_helper_with_m(copies, fresh):
+    folder = r"C:\Apps\Vardo"
+    rc, log = silent(copies["full"], "--silent", "/D", folder, "/m")
+    assert rc == 0
+    assert runs(folder) == ["Helper.exe| /m"]
+    assert "do IsHelperMRegister" in log
+    assert "helper.exe path:C:\\Apps\\Vardo\\Helper.exe,cmd: /m" in log
+    assert "helper.exe /m successs" in log
+
+
+def test_setup_that_cannot_start_gives_minus_3_and_helper_comes_from_the_registry(copies, fresh):
+    registered = r"C:\My Apps\Registered"
+    assert silent(copies["full"], "/s", "/d", registered)[0] == 0
+    rc, log = silent(copies["broken"], "/s", "/m", "/d", r"C:\Empty\Vardo")
+    assert rc == -3
+    assert any(l.startswith("vd_execute_process failure,error:") for l in log)
+    assert "not exist target:C:\\Empty\\Vardo\\Helper.exe,read from regedit" in log
+    assert "read from regedit:C:\\My Apps\\Registered\\Helper.exe" in log
+    assert runs(registered) == ["Helper.exe| /m"]
+    # the remaining steps still ran
+    assert not os.path.exists(vdpm_exe())
+    assert log[-1] == "DoSilentWork end,nResult:-3..."
+
+
+def test_without_embedded_setup_nothing_is_ended_and_the_result_is_minus_2(copies, fresh):
+    vardo = start_lingering(os.path.join(copies["work"], "run2", "Vardo.exe"))
+    try:
+        rc, log = silent(copies["novdpm"], "/s", "/d", r"C:\Apps\Vardo")
+        assert rc == -2
+        assert h.process_counts("Vardo.exe")["Vardo.exe"] == 1, "a process was ended without a setup to run"
+    finally:
+        h.stop(vardo)
+        h.kill_windows_processes("Vardo.exe")
+    missing = [l for l in log if l.startswith("vdpm exe temp not find:")]
+    assert len(missing) == 4
+    assert missing[0].endswith("\\Vardo\\vdInstaller\\vdpm.exe...")
+    assert "bSilentMode:1...bVdpmRcInside:0" in log
+    assert not any(l.startswith("inst strCmd") for l in log)
+    assert not os.path.exists(c_path(r"C:\Apps\Vardo"))
+
+
+def test_a_single_business_dll_stays_as_tmp_file(copies, fresh):
+    folder = r"C:\Apps\Vardo"
+    rc, log = silent(copies["only523"], "/s", "/d", folder)
+    assert rc == 0
+    assert open(installed(folder, "Biz.dll.tmp"), "rb").read() == TOKEN
+    assert not os.path.exists(installed(folder, "Biz.dll"))
+    # count 1: no rename, and the business folder is left as it is
+    assert os.path.exists(os.path.join(biz_folder(), "Biz.dll"))
+    assert "EnumResourceNamesW end,m_nBizDllCount count:1" in log
+
+
+def test_without_biz_the_business_folder_goes_unless_simulated(copies, fresh):
+    folder = r"C:\Apps\Vardo"
+    os.makedirs(biz_folder())
+    with open(os.path.join(biz_folder(), "BizT.dll"), "wb") as f:
+        f.write(b"left by an earlier run")
+    rc, log = silent(copies["nobiz"], "/s", "/d", folder)
+    assert rc == 0
+    assert not os.path.exists(biz_folder())
+    assert "not find BIZ rc..." in log
+    assert os.path.exists(installed(folder, "Vardo.exe"))
+
+    os.makedirs(biz_folder())
+    with open(os.path.join(h.data_folder(), "test.ini"), "w") as f:
+        f.write("[test]\r\nmydoc_biz_error=1\r\n")
+    rc, log = silent(copies["nobiz"], "/s", "/d", folder)
+    assert rc == 0
+    assert os.path.isdir(biz_folder())
+    assert "CheckBizToMyDocumentEnd 333,simu mydoc biz error,not to delete folder..." in log
+
+
+def test_unquoted_folder_keeps_its_backslashes(copies, fresh):
+    rc, log = silent(copies["full"], "/d", r"C:\Apps\Vardo", "/s")
+    assert rc == 0
+    assert "inst strCmd : /S /D=C:\\Apps\\Vardo" in log
+    assert os.path.exists(installed(r"C:\Apps\Vardo", "Vardo.exe"))
+
+
+def test_folder_switch_without_value_falls_back_to_default_then_registry(copies, fresh):
+    rc, log = silent(copies["full"], "/s", "/d")
+    assert rc == 0
+    # a 64-bit prefix: the default folder is the 64-bit Program Files
+    default = r"C:\Program Files\Vardo"
+    assert "inst strCmd : /S /D=%s" % default in log
+    assert os.path.exists(installed(default, "Vardo.exe"))
+
+    assert silent(copies["full"], "/s", "/d", r"C:\My Apps\Elsewhere")[0] == 0
+    h.clean_data()
+    rc, log = silent(copies["full"], "/d", "/s")
+    assert rc == 0
+    assert "inst strCmd : /S /D=C:\\My Apps\\Elsewhere" in log
+
+
+def test_64_bit_package_lays_down_a_64_bit_product(copies, fresh):
+    folder = r"C:\Apps\Vardo64"
+    assert silent(copies["x64"], "/S", "/d", folder)[0] == 0
+    assert pe_machine(installed(folder, "Vardo.exe")) == 0x8664
+    assert pe_machine(installed(folder, "Helper.exe")) == 0x014C
+
+
+def test_stamp_tool_refuses_bad_input_and_leaves_its_input_alone(copies, tmp_path):
+    before = open(h.EXE, "rb").read()
+    text_file = tmp_path / "notes.txt"
+    text_file.write_bytes(b"not a program")
+    out = tmp_path / "out.exe"
+    cases = [
+        ([], 1),
+        (["--vdpm", h.to_windows(str(tmp_path / "missing.exe")), h.to_windows(h.EXE), h.to_windows(str(out))], 2),
+        (["--channel", h.to_windows(str(text_file)), h.to_windows(str(text_file)), h.to_windows(str(out))], 3),
+        (["--channel", h.to_windows(str(text_file)), h.to_windows(h.EXE), h.to_windows(h.EXE)], 1),
+    ]
+    for args, code in cases:
+        rc, _ = h.run(STAMP, args, timeout=60)
+        assert rc == code, args
+    assert not out.exists()
+    assert open(h.EXE, "rb").read() == before
