@@ -1,0 +1,135 @@
+#include "probes/hostinfo.h"
+
+#include <iphlpapi.h>
+#include <rpc.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "local/vdlog.h"
+#include "net/vdhttp.h"
+#include "probes/hostrules.h"
+#include "probes/vdutils.h"
+#include "vd_endpoints.h"
+
+namespace {
+const char kNetworkClassKey[] = "System\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\";
+}
+
+std::string ReadAdapterPnpInstanceId(const char* adapterName) {
+    if (!adapterName || !*adapterName) return std::string();
+    std::string sub = std::string(kNetworkClassKey) + adapterName + "\\Connection\\";
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, sub.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::string();
+    CScopedRegKey owner;
+    *owner.Receive() = key;
+    DWORD media = 0, size = sizeof(media);
+    RegQueryValueExA(key, "MediaSubType", nullptr, nullptr, (BYTE*)&media, &size);  // read, not used
+    DWORD type = 0;
+    size = 0;
+    if (RegQueryValueExA(key, "PnpInstanceID", nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return std::string();
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return std::string();
+    std::vector<char> value(size + 2, 0);
+    if (RegQueryValueExA(key, "PnpInstanceID", nullptr, &type, (BYTE*)value.data(), &size) != ERROR_SUCCESS)
+        return std::string();
+    return value.data();
+}
+
+CHostNetInfo::CHostNetInfo() {
+    InitializeCriticalSection(&m_cs_ip);
+    m_s_ip_lookup_url = std::wstring(L"http://") + VD_IPLOOKUP_HOST + L"/service/getIpInfo2.php?ip=myip";
+    LoadAdapters();
+}
+
+CHostNetInfo::~CHostNetInfo() { DeleteCriticalSection(&m_cs_ip); }
+
+CHostNetInfo& GetHostNetInfo() {
+    static CHostNetInfo s_info;
+    return s_info;
+}
+
+void CHostNetInfo::LoadAdapters() {
+    m_vec_adapters.clear();
+    ULONG size = sizeof(IP_ADAPTER_INFO);
+    std::vector<BYTE> buffer;
+    DWORD rc;
+    try {
+        buffer.resize(size);
+        rc = GetAdaptersInfo((IP_ADAPTER_INFO*)buffer.data(), &size);
+        if (rc == ERROR_BUFFER_OVERFLOW) {
+            buffer.assign(size, 0);
+            rc = GetAdaptersInfo((IP_ADAPTER_INFO*)buffer.data(), &size);
+        }
+    } catch (...) {
+        printf("Error allocating memory needed to call GetAdaptersinfo\n");
+        return;
+    }
+    if (rc != NO_ERROR) {
+        printf("GetAdaptersInfo failed with error: %d\n", (int)rc);
+        return;
+    }
+    std::vector<VdAdapterCandidate> candidates;
+    for (IP_ADAPTER_INFO* a = (IP_ADAPTER_INFO*)buffer.data(); a; a = a->Next) {
+        VdAdapterCandidate c;
+        c.description = a->Description;
+        UINT len = a->AddressLength > MAX_ADAPTER_ADDRESS_LENGTH ? MAX_ADAPTER_ADDRESS_LENGTH : a->AddressLength;
+        c.address.assign(a->Address, a->Address + len);
+        // the registry is asked only for adapters that can still pass
+        if (c.description.find("VMware Virtual") == std::string::npos && len >= 6)
+            c.pnpInstanceId = ReadAdapterPnpInstanceId(a->AdapterName);
+        candidates.push_back(c);
+    }
+    m_vec_adapters = SelectAdapterAddresses(candidates);
+}
+
+std::string CHostNetInfo::GetMac() const { return m_vec_adapters.empty() ? std::string() : m_vec_adapters.front(); }
+
+std::string CHostNetInfo::GetPublicIp() {
+    EnterCriticalSection(&m_cs_ip);
+    std::string cached = m_s_public_ip;
+    LeaveCriticalSection(&m_cs_ip);
+    if (!cached.empty()) {
+        WriteLogA("return cache ip:%s\n", cached.c_str());
+        return cached;
+    }
+    std::string ip;
+    VdFouncationHttpDownload::CVdHttpGetRequest request;
+    if (request.SetRequest(m_s_ip_lookup_url.c_str(), nullptr) == 0 && request.Execute() == 0) {
+        std::string found;
+        if (ParseIpLookupAnswer(request.GetResponse(), found)) ip = found;
+    }
+    EnterCriticalSection(&m_cs_ip);
+    if (!ip.empty()) m_s_public_ip = ip;
+    cached = m_s_public_ip;
+    LeaveCriticalSection(&m_cs_ip);
+    WriteLogA("request ip success:%s\n", cached.c_str());
+    return cached;
+}
+
+std::wstring MakeShortUniqueName() {
+    srand((unsigned)((UINT_PTR)GetDesktopWindow() ^ GetTickCount()));
+    std::wstring name;
+    UUID uuid;
+    RPC_WSTR text = nullptr;
+    UuidCreate(&uuid);
+    if (UuidToStringW(&uuid, &text) == RPC_S_OK && text) {
+        name.assign((const wchar_t*)text);
+        if (name.size() > 8) name.resize(8);
+        RpcStringFreeW(&text);
+    }
+    if (name.empty()) name = std::to_wstring(rand() + 10000);
+    return name;
+}
+
+std::wstring GetVardoTempFolder() {
+    wchar_t temp[MAX_PATH] = {0};
+    DWORD n = GetTempPathW(MAX_PATH, temp);
+    if (n == 0 || n >= MAX_PATH) return std::wstring();
+    return CombinePath(temp, L"Vardo");
+}
+
+std::wstring GetUniqueTempFolder() {
+    std::wstring base = GetVardoTempFolder();
+    return base.empty() ? std::wstring() : CombinePath(base, MakeShortUniqueName());
+}

@@ -1,0 +1,139 @@
+#include "probes/md5.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+namespace {
+
+inline uint32_t Rotl(uint32_t x, int c) { return (x << c) | (x >> (32 - c)); }
+
+const uint32_t kSine[64] = {
+    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
+    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
+    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
+    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
+    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
+const int kShift[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 5, 9,  14, 20, 5, 9,
+                        14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
+                        4, 11, 16, 23, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+
+}  // namespace
+
+CMd5::CMd5() { Reset(); }
+
+void CMd5::Reset() {
+    m_state[0] = 0x67452301;
+    m_state[1] = 0xefcdab89;
+    m_state[2] = 0x98badcfe;
+    m_state[3] = 0x10325476;
+    m_ull_bits = 0;
+    memset(m_buffer, 0, sizeof(m_buffer));
+}
+
+void CMd5::Transform(const unsigned char block[64]) {
+    uint32_t m[16];
+    for (int i = 0; i < 16; ++i)
+        m[i] = (uint32_t)block[i * 4] | ((uint32_t)block[i * 4 + 1] << 8) | ((uint32_t)block[i * 4 + 2] << 16) |
+               ((uint32_t)block[i * 4 + 3] << 24);
+    uint32_t a = m_state[0], b = m_state[1], c = m_state[2], d = m_state[3];
+    for (int i = 0; i < 64; ++i) {
+        uint32_t f;
+        int g;
+        if (i < 16) {
+            f = (b & c) | (~b & d);
+            g = i;
+        } else if (i < 32) {
+            f = (d & b) | (~d & c);
+            g = (5 * i + 1) % 16;
+        } else if (i < 48) {
+            f = b ^ c ^ d;
+            g = (3 * i + 5) % 16;
+        } else {
+            f = c ^ (b | ~d);
+            g = (7 * i) % 16;
+        }
+        uint32_t next = b + Rotl(a + f + kSine[i] + m[g], kShift[i]);
+        a = d;
+        d = c;
+        c = b;
+        b = next;
+    }
+    m_state[0] += a;
+    m_state[1] += b;
+    m_state[2] += c;
+    m_state[3] += d;
+}
+
+void CMd5::Update(const void* data, size_t length) {
+    const unsigned char* p = (const unsigned char*)data;
+    size_t used = (size_t)((m_ull_bits / 8) % 64);
+    m_ull_bits += (uint64_t)length * 8;
+    if (used) {
+        size_t take = 64 - used < length ? 64 - used : length;
+        memcpy(m_buffer + used, p, take);
+        p += take;
+        length -= take;
+        if (used + take < 64) return;
+        Transform(m_buffer);
+    }
+    for (; length >= 64; p += 64, length -= 64) Transform(p);
+    memcpy(m_buffer, p, length);
+}
+
+void CMd5::Final(unsigned char digest[16]) {
+    const uint64_t bits = m_ull_bits;
+    static const unsigned char kPad[64] = {0x80};
+    size_t used = (size_t)((bits / 8) % 64);
+    Update(kPad, used < 56 ? 56 - used : 120 - used);
+    unsigned char len[8];
+    for (int i = 0; i < 8; ++i) len[i] = (unsigned char)(bits >> (8 * i));
+    Update(len, 8);
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) digest[i * 4 + j] = (unsigned char)(m_state[i] >> (8 * j));
+}
+
+std::string Md5DigestToHex(const unsigned char digest[16]) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (int i = 0; i < 16; ++i) {
+        out += kHex[digest[i] >> 4];
+        out += kHex[digest[i] & 15];
+    }
+    return out;
+}
+
+std::string GetFileMd5(const char* path) {
+    if (!path || !*path) return std::string();
+    CMd5 md5;
+    unsigned char digest[16];
+    std::ifstream in(path, std::ios::binary);
+    if (in.is_open()) {
+        char chunk[1024];
+        while (in.read(chunk, sizeof(chunk)) || in.gcount() > 0) md5.Update(chunk, (size_t)in.gcount());
+        if (in.bad()) return std::string();  // a read error is no digest
+        md5.Final(digest);
+        return Md5DigestToHex(digest);
+    }
+    FILE* f = fopen(path, "rb");
+    if (!f) return std::string();
+    std::string result;
+    if (fseek(f, 0, SEEK_END) == 0) {
+        long size = ftell(f);
+        if (size >= 0 && fseek(f, 0, SEEK_SET) == 0) {
+            std::vector<unsigned char> data((size_t)size);
+            size_t got = size ? fread(data.data(), 1, (size_t)size, f) : 0;
+            if (got == (size_t)size) {
+                md5.Update(data.data(), got);
+                md5.Final(digest);
+                result = Md5DigestToHex(digest);
+            }
+        }
+    }
+    fclose(f);
+    return result;
+}
