@@ -144,6 +144,8 @@ class ProxyHandler(socketserver.BaseRequestHandler):
         method, target, version = parts
         body = self._read_body(client, lines)
         server = self.server
+        conn = (_header(lines, "Connection") or _header(lines, "Proxy-Connection") or "").lower()
+        client_keeps = conn == "keep-alive" if version == "HTTP/1.0" else conn != "close"
 
         if method == "CONNECT":
             self._record(request_line, lines, body, None, 405)
@@ -169,16 +171,16 @@ class ProxyHandler(socketserver.BaseRequestHandler):
         over = server.count()
         if route is None or over:
             self._record(request_line, lines, body, None, 503 if over else 502)
-            self._reply(503 if over else 502, "no route to " + host, close=over)
-            return not over
+            self._reply(503 if over else 502, "no route to " + host, close=over or not client_keeps)
+            return client_keeps and not over
         rec = self._record(request_line, lines, body, route, None)
 
         try:
             up = socket.create_connection(("127.0.0.1", route), timeout=IO_TIMEOUT)
         except OSError:
             rec["status"] = 502
-            self._reply(502, "cannot reach " + host)
-            return True
+            self._reply(502, "cannot reach " + host, close=not client_keeps)
+            return client_keeps
         try:
             out = ("%s %s %s\r\n" % (method, origin, version)).encode("latin-1")
             out += "".join(l + "\r\n" for l in lines).encode("latin-1") + b"\r\n" + body
@@ -196,17 +198,17 @@ class ProxyHandler(socketserver.BaseRequestHandler):
             rec["status"] = status
             self.request.sendall(rhead)
             if method == "HEAD" or status in (204, 304) or 100 <= status < 200:
-                return True
+                return client_keeps
             te = _header(rlines, "Transfer-Encoding")
             length = _header(rlines, "Content-Length")
             if te and "chunked" in te.lower():
                 self.request.sendall(self._read_body(upstream, rlines))
-                return True
+                return client_keeps
             if length is not None and length.isdigit():
                 if not upstream.relay_exact(int(length), self.request):
                     return False  # short body: end the client's connection too
                 closing = (_header(rlines, "Connection") or "").lower() == "close"
-                return not closing
+                return client_keeps and not closing
             upstream.relay_to_eof(self.request)
             return False
         finally:
