@@ -10,8 +10,16 @@
 
 namespace {
 
-// Wide text on a console or a pipe alike: UTF-8 bytes, so scripts can read file names.
+// A console gets wide text as such; a pipe or file gets UTF-8, so scripts can read file names.
 void Print(FILE* stream, const std::wstring& text) {
+    HANDLE h = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (h && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode)) {
+        std::wstring line = text + L"\n";
+        DWORD written = 0;
+        WriteConsoleW(h, line.c_str(), (DWORD)line.size(), &written, nullptr);
+        return;
+    }
     int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), nullptr, 0, nullptr, nullptr);
     std::string out(n > 0 ? n : 0, '\0');
     if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), &out[0], n, nullptr, nullptr);
