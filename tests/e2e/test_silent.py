@@ -56,6 +56,7 @@ def copies(tmp_path_factory):
         "only523": stamp(work, "only523", biz523=TOKEN, vdpm=setup32),
         "nobiz": stamp(work, "nobiz", vdpm=setup32),
         "x64": stamp(work, "x64", biz523=TOKEN, biz524=PUX_INI, vdpm=os.path.join(PRODUCT, "VardoSetup_x64.exe")),
+        "novardo": stamp(work, "novardo", vdpm=os.path.join(PRODUCT, "VardoSetup_novardo.exe")),
         "broken": stamp(work, "broken", biz523=TOKEN, biz524=PUX_INI, vdpm=not_a_program),
     }
 
@@ -249,6 +250,20 @@ def test_64_bit_package_lays_down_a_64_bit_product(copies, fresh):
     assert silent(copies["x64"], "/S", "/d", folder)[0] == 0
     assert pe_machine(installed(folder, "Vardo.exe")) == 0x8664
     assert pe_machine(installed(folder, "Helper.exe")) == 0x014C
+
+
+def test_package_without_vardo_and_its_uninstaller(copies, fresh):
+    folder = r"C:\Apps\NoVardo"
+    assert silent(copies["novardo"], "/s", "/d", folder)[0] == 0
+    assert not os.path.exists(installed(folder, "Vardo.exe"))
+    assert os.path.exists(installed(folder, "Launcher.exe"))
+    assert h.reg("query", UNINSTALL_KEY, "/v", "UninstallString", "/reg:32") == 0
+    # "_?=" keeps NSIS's uninstaller in place, so it ends before we look
+    rc, _ = h.run(installed(folder, "uninst.exe"), ["/S", "_?=" + folder], timeout=120)
+    assert rc == 0
+    assert not os.path.exists(installed(folder, "Launcher.exe"))
+    assert not os.path.exists(installed(folder, "Helper.exe"))
+    assert h.reg("query", UNINSTALL_KEY, "/reg:32") != 0
 
 
 def test_stamp_tool_refuses_bad_input_and_leaves_its_input_alone(copies, tmp_path):
