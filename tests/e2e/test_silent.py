@@ -4,6 +4,7 @@ import os
 import shutil
 import struct
 import subprocess
+import time
 
 import pytest
 
@@ -243,6 +244,21 @@ def test_folder_switch_without_value_falls_back_to_default_then_registry(copies,
     rc, log = silent(copies["full"], "/d", "/s")
     assert rc == 0
     assert "inst strCmd : /S /D=C:\\My Apps\\Elsewhere" in log
+
+
+def test_silent_run_ignores_the_single_instance_guard(copies, fresh):
+    holder = h.start(os.path.join(h.BIN, "wintool.exe"), ["holdmutex", "vdpamo_singleton_mutex", "30"])
+    try:
+        assert h.wait_for(lambda: h.process_counts("wintool.exe")["wintool.exe"] >= 1, timeout=30)
+        time.sleep(0.5)  # the holder creates the mutex first thing; give it that moment
+        rc, log = silent(copies["full"], "/s", "/d", r"C:\Apps\Vardo")
+        assert holder.poll() is None, "the guard's holder ended before the silent run"
+    finally:
+        h.stop(holder)
+        h.kill_windows_processes("wintool.exe")
+    assert rc == 0
+    assert os.path.exists(installed(r"C:\Apps\Vardo", "Vardo.exe"))
+    assert not any(l.startswith("last error=") for l in log)
 
 
 def test_64_bit_package_lays_down_a_64_bit_product(copies, fresh):
