@@ -14,6 +14,9 @@ From a shell: python3 -m servers --port-file F [--exec -- command ...]
 import json
 import os
 import re
+import shutil
+import subprocess
+import tempfile
 import threading
 
 from .configserver import ConfigServer
@@ -48,10 +51,20 @@ def read_endpoint_hosts(build_dir=None):
     return hosts
 
 
+def make_untrusted_certificate(folder):
+    """A self-signed certificate for a name no test host has."""
+    cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=wrong-name.invalid", "-keyout", key, "-out", cert],
+                   check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   timeout=60)
+    return cert, key
+
+
 class ServerSet:
     """Starts the proxy and every server; stops them on close or after `timeout` seconds."""
 
-    def __init__(self, build_dir=None, files_dir=None, timeout=900, max_requests=5000):
+    def __init__(self, build_dir=None, files_dir=None, timeout=900, max_requests=5000, tls=False):
         self.hosts = read_endpoint_hosts(build_dir)
         self.proxy = ProxyServer(max_requests=max_requests * 4).start()
         self.config = ConfigServer(max_requests=max_requests).start()
@@ -60,6 +73,18 @@ class ServerSet:
         self.servers = {"config": self.config, "iplookup": self.iplookup, "package": self.package}
         for role, server in self.servers.items():
             self.proxy.add_host(self.hosts[role], server.port)
+        if tls:
+            # the package files over https, with a certificate no client can trust (self-signed,
+            # wrong name): the installer must fetch them all the same
+            self.tls_dir = tempfile.mkdtemp(prefix="vdtls_")
+            cert, key = make_untrusted_certificate(self.tls_dir)
+            tls_server = PackageServer(max_requests=max_requests, folder=files_dir)
+            tls_server.name = "package_tls"
+            tls_server.files = self.package.files
+            tls_server.enable_tls(cert, key)
+            tls_server.start()
+            self.servers["package_tls"] = self.package_tls = tls_server
+            self.proxy.add_tls_host(self.hosts["package"], tls_server.port)
         # packages named by the configuration answer default to the package server
         self.config.set_package(Url="http://%s/pkg/VardoSetup.exe" % self.hosts["package"])
         self._closed = False
@@ -112,6 +137,8 @@ class ServerSet:
                 s.stop()
             except Exception:
                 pass
+        if getattr(self, "tls_dir", None):
+            shutil.rmtree(self.tls_dir, ignore_errors=True)
 
     def __enter__(self):
         return self

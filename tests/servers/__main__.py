@@ -29,10 +29,11 @@ def main(argv=None):
     ap.add_argument("--max-requests", type=int, default=5000)
     ap.add_argument("--files", help="folder served by the package server")
     ap.add_argument("--build", help="build folder whose vd_endpoints.h names the hosts")
+    ap.add_argument("--tls", action="store_true", help="also serve the package files over https")
     args = ap.parse_args(argv)
 
     srv = ServerSet(build_dir=args.build, files_dir=args.files, timeout=args.timeout,
-                    max_requests=args.max_requests)
+                    max_requests=args.max_requests, tls=args.tls)
     try:
         if args.port_file:
             srv.write_port_file(args.port_file)

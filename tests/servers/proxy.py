@@ -148,9 +148,7 @@ class ProxyHandler(socketserver.BaseRequestHandler):
         client_keeps = conn == "keep-alive" if version == "HTTP/1.0" else conn != "close"
 
         if method == "CONNECT":
-            self._record(request_line, lines, body, None, 405)
-            self._reply(405, "tunnels are not offered", close=True)
-            return False
+            return self._tunnel(client, request_line, lines, target)
 
         if target.startswith("/__control/"):
             return self._control(target)
@@ -214,6 +212,48 @@ class ProxyHandler(socketserver.BaseRequestHandler):
         finally:
             up.close()
 
+    def _tunnel(self, client, request_line, lines, target):
+        """CONNECT host:port to a local TLS server; bytes are relayed both ways until one side ends."""
+        host, _, port = target.rpartition(":")
+        route = self.server.tls_route(host)
+        if route is None or self.server.count():
+            self._record(request_line, lines, b"", None, 502)
+            self._reply(502, "no tunnel to " + target, close=True)
+            return False
+        rec = self._record(request_line, lines, b"", route, 200)
+        try:
+            up = socket.create_connection(("127.0.0.1", route), timeout=IO_TIMEOUT)
+        except OSError:
+            rec["status"] = 502
+            self._reply(502, "cannot reach " + target, close=True)
+            return False
+        self.request.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+        if client.buf:
+            up.sendall(client.buf)
+            client.buf = b""
+
+        def pump(src, dst):
+            try:
+                while True:
+                    chunk = src.recv(65536)
+                    if not chunk:
+                        break
+                    dst.sendall(chunk)
+            except OSError:
+                pass
+            finally:
+                try:
+                    dst.shutdown(socket.SHUT_WR)
+                except OSError:
+                    pass
+
+        back = threading.Thread(target=pump, args=(up, self.request), daemon=True)
+        back.start()
+        pump(self.request, up)
+        back.join(IO_TIMEOUT)
+        up.close()
+        return False
+
     def _record(self, request_line, lines, body, route, status):
         return self.server.record({
             "server": "proxy",
@@ -256,6 +296,7 @@ class ProxyServer(socketserver.ThreadingTCPServer):
         self.seen = 0
         self.hosts = {}  # lower-case host name -> local port
         self.paths = []  # (path prefix, local port), longest first
+        self.tls_hosts = {}  # host name -> local TLS server port, reached by CONNECT
         self.thread = None
 
     @property
@@ -286,6 +327,14 @@ class ProxyServer(socketserver.ThreadingTCPServer):
                 if origin.startswith(prefix):
                     return p
         return None
+
+    def add_tls_host(self, host, port):
+        with self.lock:
+            self.tls_hosts[host.lower()] = port
+
+    def tls_route(self, host):
+        with self.lock:
+            return self.tls_hosts.get((host or "").lower())
 
     def count(self):
         with self.lock:

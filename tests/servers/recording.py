@@ -49,6 +49,25 @@ class RecordingServer(ThreadingHTTPServer):
         self.seen = 0
         self.thread = None
 
+    tls_context = None
+
+    def enable_tls(self, certfile, keyfile):
+        """Answers over TLS from now on (the handshake runs when a connection is accepted)."""
+        import ssl
+        ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        ctx.load_cert_chain(certfile, keyfile)
+        self.tls_context = ctx
+
+    def get_request(self):
+        sock, addr = super().get_request()
+        if self.tls_context is not None:
+            sock.settimeout(30)
+            sock = self.tls_context.wrap_socket(sock, server_side=True)
+        return sock, addr
+
+    def handle_error(self, request, client_address):
+        pass  # a client that hangs up early is part of the tests, not news
+
     @property
     def port(self):
         return self.server_address[1]

@@ -62,7 +62,7 @@ class NetWire : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(0, vdtest::ServerPort("proxy")) << "run through scripts/wine-run.sh with VD_TEST_SERVERS=1";
-        for (const char* role : {"proxy", "config", "iplookup", "package"}) vdtest::ServerReset(role);
+        for (const char* role : {"proxy", "config", "iplookup", "package", "package_tls"}) vdtest::ServerReset(role);
         g_logs.clear();
         DownloadLogHook = CaptureLog;
     }
@@ -185,7 +185,7 @@ TEST_F(NetWire, TextGetKeepsEveryByteAndCarriesTheQuery) {
     CVdHttpGetRequest get;
     ASSERT_EQ(0, get.SetRequest(L"http://ip.vardo.example/service/getIpInfo2.php?ip=myip", nullptr));
     EXPECT_EQ(0, get.Execute());
-    EXPECT_EQ(body, get.GetResponse());
+    EXPECT_TRUE(body == get.GetResponse()) << "got " << get.GetResponse().size() << " bytes";
 
     Json::Value reqs = ServerRequests("iplookup");
     ASSERT_EQ(1u, reqs.size());
@@ -265,7 +265,7 @@ TEST_F(NetWire, PostSendsTheBodyAsHttp10AndIgnoresTheAnswer) {
         if (_strnicmp(h.asCString(), "Accept:", 7) == 0) ++accepts;
     EXPECT_EQ(1, accepts);
     EXPECT_EQ("*/*", HeaderValue(r, "Accept"));
-    EXPECT_EQ(body, vdtest::RecordBody(r));
+    EXPECT_TRUE(body == vdtest::RecordBody(r)) << "got " << vdtest::RecordBody(r).size() << " bytes";
 
     // behind a proxy no host is unreachable (it answers 502); a URL without a host fails to connect
     EXPECT_EQ(0, http.Post("not a url", "{}", 2));
@@ -319,4 +319,36 @@ TEST_F(NetWire, PostAndCloseOfTwoThreadsDoNotOverlap) {
     EXPECT_EQ("/a", reqs[0]["target"].asString());
     EXPECT_EQ("first", vdtest::RecordBody(reqs[0]));
     EXPECT_EQ("/b", reqs[1]["target"].asString());
+}
+
+TEST_F(NetWire, HttpsIgnoresCertificateErrorsOnlyForLowerCaseScheme) {
+    ASSERT_NE(0, vdtest::ServerPort("package_tls")) << "the servers run with --tls";
+    PutFile("/tls/pkg.bin", Pattern(4000));
+    // self-signed, issued for another name: fetched all the same
+    CVdHttpGetRequest get;
+    ASSERT_EQ(0, get.SetRequest(L"https://dl.vardo.example/tls/pkg.bin", nullptr));
+    EXPECT_EQ(0, get.Execute());
+    EXPECT_TRUE(Pattern(4000) == get.GetResponse()) << "got " << get.GetResponse().size() << " bytes";
+    CVdHttpDownloadTester probe;
+    probe.SetRequest(L"https://dl.vardo.example/tls/pkg.bin?v=2", nullptr);
+    EXPECT_EQ(0, probe.Execute());
+    EXPECT_EQ(4000u, probe.GetWebFileSize());
+    EXPECT_EQ(1, probe.IsSupportPartial());
+
+    Json::Value tls = ServerRequests("package_tls");
+    ASSERT_EQ(3u, tls.size());
+    EXPECT_EQ("GET", tls[0]["method"].asString());
+    EXPECT_EQ("HEAD", tls[1]["method"].asString());
+    EXPECT_EQ("/tls/pkg.bin", tls[1]["target"].asString());
+    EXPECT_TRUE(HasRawHeader(tls[2], "Range: bytes=2-10"));
+    EXPECT_EQ(0u, ServerRequests("package").size()) << "nothing went out in plain text";
+
+    // a scheme in capitals gets the plain flags: the request goes out without TLS, to port 443
+    vdtest::ServerReset("proxy");
+    CVdHttpGetRequest upper;
+    upper.SetRequest(L"HTTPS://dl.vardo.example/tls/pkg.bin", nullptr);
+    upper.Execute();
+    Json::Value prox = ServerRequests("proxy");
+    ASSERT_EQ(1u, prox.size());
+    EXPECT_EQ("GET http://dl.vardo.example:443/tls/pkg.bin HTTP/1.1", prox[0]["request_line"].asString());
 }
