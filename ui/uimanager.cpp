@@ -1,0 +1,946 @@
+#include "ui/uimanager.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <algorithm>
+
+#include "ui/uicontrol.h"
+#include "ui/uicontrols.h"
+#include "ui/uiparse.h"
+#include "ui/uirender.h"
+
+namespace DuiLib {
+
+namespace {
+
+// Control timers live in their own id range so that window timers of the derived windows
+// (small ids such as 1999..2002) never reach a control.
+constexpr UINT kFirstControlTimer = 0xD000;
+constexpr UINT kMaxControlTimers = 0x1000;
+// Posted to itself to send queued notifications.
+constexpr UINT WM_UI_ASYNC_NOTIFY = WM_APP + 0x3F01;
+constexpr wchar_t kEditOwnerProp[] = L"DuiLibEditOwner";
+
+struct TGlobals {
+    HINSTANCE hInstance = nullptr;
+    HINSTANCE hResourceInstance = nullptr;
+    std::wstring sResourcePath;
+    std::vector<CPaintManagerUI*> managers;
+};
+
+TGlobals& Globals() {
+    static TGlobals g;
+    return g;
+}
+
+std::wstring LowerAscii(const wchar_t* s) {
+    std::wstring out = s ? s : L"";
+    for (auto& c : out)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c + 32);
+    return out;
+}
+
+CControlUI* CALLBACK FindByName(CControlUI* pThis, LPVOID pData) {
+    return pThis->GetName() == static_cast<const wchar_t*>(pData) ? pThis : nullptr;
+}
+
+CControlUI* CALLBACK FindByPoint(CControlUI* pThis, LPVOID pData) {
+    const POINT* pt = static_cast<const POINT*>(pData);
+    return PtInRect(&pThis->GetPos(), *pt) ? pThis : nullptr;
+}
+
+struct TShortcutFind {
+    wchar_t ch;
+};
+CControlUI* CALLBACK FindByShortcut(CControlUI* pThis, LPVOID pData) {
+    const auto* f = static_cast<const TShortcutFind*>(pData);
+    if (!pThis->IsVisible() || !pThis->GetShortcut()) return nullptr;
+    return towupper(pThis->GetShortcut()) == towupper(f->ch) ? pThis : nullptr;
+}
+
+struct TTabList {
+    std::vector<CControlUI*> items;
+};
+CControlUI* CALLBACK CollectTabStops(CControlUI* pThis, LPVOID pData) {
+    if (pThis->IsTabStop() && pThis->IsVisible() && pThis->IsEnabled() && pThis->IsKeyboardEnabled())
+        static_cast<TTabList*>(pData)->items.push_back(pThis);
+    return nullptr;
+}
+
+}  // namespace
+
+CPaintManagerUI::CPaintManagerUI() {}
+
+CPaintManagerUI::~CPaintManagerUI() {
+    ReleaseDialog();
+    for (auto& f : m_mFonts)
+        if (f.second.hFont) DeleteObject(f.second.hFont);
+    for (auto& f : m_mFontVariants)
+        if (f.second) DeleteObject(f.second);
+    if (m_fallbackFont.hFont) DeleteObject(m_fallbackFont.hFont);
+    if (m_hDcOffscreen) {
+        SelectObject(m_hDcOffscreen, m_hOldOffscreen);
+        DeleteDC(m_hDcOffscreen);
+    }
+    if (m_hbmpOffscreen) DeleteObject(m_hbmpOffscreen);
+    if (m_hwndTooltip && IsWindow(m_hwndTooltip)) DestroyWindow(m_hwndTooltip);
+    auto& list = Globals().managers;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+}
+
+// ---- process-wide --------------------------------------------------------------------------
+
+void CPaintManagerUI::SetInstance(HINSTANCE hInst) {
+    Globals().hInstance = hInst;
+    EnsureGdiplus();
+}
+
+HINSTANCE CPaintManagerUI::GetInstance() {
+    return Globals().hInstance ? Globals().hInstance : GetModuleHandleW(nullptr);
+}
+
+std::wstring CPaintManagerUI::GetInstancePath() {
+    wchar_t path[MAX_PATH] = {};
+    DWORD n = GetModuleFileNameW(GetInstance(), path, MAX_PATH);
+    std::wstring p(path, n < MAX_PATH ? n : 0);
+    size_t slash = p.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : p.substr(0, slash + 1);
+}
+
+void CPaintManagerUI::SetResourceInstance(HINSTANCE hInst) { Globals().hResourceInstance = hInst; }
+
+HINSTANCE CPaintManagerUI::GetResourceInstance() {
+    return Globals().hResourceInstance ? Globals().hResourceInstance : GetInstance();
+}
+
+void CPaintManagerUI::SetResourcePath(const wchar_t* path) {
+    std::wstring p = path ? path : L"";
+    if (!p.empty() && p.back() != L'\\' && p.back() != L'/') p += L'\\';
+    Globals().sResourcePath = p;
+}
+
+const std::wstring& CPaintManagerUI::GetResourcePath() { return Globals().sResourcePath; }
+
+bool CPaintManagerUI::SetResourceZip(const void* data, size_t len, const wchar_t* name) {
+    return CResourceArchive::OpenMemory(name, data, len);
+}
+
+bool CPaintManagerUI::SetResourceZip(const wchar_t* zipPath) {
+    std::wstring p = zipPath ? zipPath : L"";
+    if (p.size() < 2 || (p[1] != L':' && p[0] != L'\\')) p = GetResourcePath() + p;
+    return CResourceArchive::OpenFile(p.c_str());
+}
+
+const std::wstring& CPaintManagerUI::GetResourceZip() { return CResourceArchive::GetName(); }
+
+void CPaintManagerUI::MessageLoop() {
+    MSG msg = {};
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (!TranslateMessage(&msg)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+}
+
+bool CPaintManagerUI::TranslateMessage(const LPMSG pMsg) {
+    if (!pMsg || !pMsg->hwnd) return false;
+    // the window itself or the top-level window that holds the control (a native edit)
+    for (HWND h = pMsg->hwnd; h; h = GetParent(h)) {
+        for (CPaintManagerUI* pm : Globals().managers) {
+            if (pm->GetPaintWindow() != h) continue;
+            LRESULT lRes = 0;
+            if (pm->PreMessageHandler(pMsg->message, pMsg->wParam, pMsg->lParam, lRes)) return true;
+            return false;
+        }
+        if (!(GetWindowLongW(h, GWL_STYLE) & WS_CHILD)) break;
+    }
+    return false;
+}
+
+void CPaintManagerUI::Term() {
+    FreeImageCache();
+    CResourceArchive::Close();
+    StopGdiplus();
+}
+
+// ---- this window ---------------------------------------------------------------------------
+
+void CPaintManagerUI::Init(HWND hWnd) {
+    m_hWndPaint = hWnd;
+    auto& list = Globals().managers;
+    if (std::find(list.begin(), list.end(), this) == list.end()) list.push_back(this);
+}
+
+HDC CPaintManagerUI::GetPaintDC() const { return m_hDcOffscreen; }
+
+bool CPaintManagerUI::AttachDialog(CControlUI* pControl) {
+    ReleaseDialog();
+    m_pRoot = pControl;
+    if (!m_pRoot) return false;
+    m_bUpdateNeeded = true;
+    m_bFirstLayout = true;
+    InitControls(pControl);
+    if (m_hWndPaint) InvalidateRect(m_hWndPaint, nullptr, FALSE);
+    return true;
+}
+
+void CPaintManagerUI::ReleaseDialog() {
+    CControlUI* root = m_pRoot;
+    m_pRoot = nullptr;
+    m_pFocus = m_pEventHover = m_pEventClick = m_pTooltipFor = nullptr;
+    for (auto& t : m_vTimers)
+        if (m_hWndPaint && IsWindow(m_hWndPaint)) ::KillTimer(m_hWndPaint, t.uWinTimer);
+    m_vTimers.clear();
+    m_vAsyncNotify.clear();
+    delete root;
+}
+
+bool CPaintManagerUI::InitControls(CControlUI* pControl, CControlUI* pParent) {
+    if (!pControl) return false;
+    pControl->SetManager(this, pParent ? pParent : pControl->GetParent(), true);
+    return true;
+}
+
+void CPaintManagerUI::ReapObjects(CControlUI* pControl) {
+    if (!pControl) return;
+    if (pControl == m_pFocus) m_pFocus = nullptr;
+    if (pControl == m_pEventHover) m_pEventHover = nullptr;
+    if (pControl == m_pEventClick) m_pEventClick = nullptr;
+    if (pControl == m_pTooltipFor) {
+        HideToolTip();
+        m_pTooltipFor = nullptr;
+    }
+    if (pControl == m_pRoot) m_pRoot = nullptr;
+    KillTimer(pControl);
+    m_vAsyncNotify.erase(std::remove_if(m_vAsyncNotify.begin(), m_vAsyncNotify.end(),
+                                        [pControl](const TNotifyUI& n) { return n.pSender == pControl; }),
+                         m_vAsyncNotify.end());
+}
+
+CControlUI* CPaintManagerUI::FindControl(const wchar_t* pstrName) const {
+    if (!m_pRoot || !pstrName || !*pstrName) return nullptr;
+    return m_pRoot->FindControl(FindByName, const_cast<wchar_t*>(pstrName), UIFIND_ALL | UIFIND_ME_FIRST);
+}
+
+CControlUI* CPaintManagerUI::FindControl(POINT pt) const {
+    if (!m_pRoot) return nullptr;
+    return m_pRoot->FindControl(FindByPoint, &pt, UIFIND_VISIBLE | UIFIND_HITTEST | UIFIND_TOP_FIRST);
+}
+
+CControlUI* CPaintManagerUI::FindSubControlByName(CControlUI* pParent, const wchar_t* pstrName) const {
+    if (!pParent || !pstrName || !*pstrName) return nullptr;
+    return pParent->FindControl(FindByName, const_cast<wchar_t*>(pstrName), UIFIND_ALL | UIFIND_ME_FIRST);
+}
+
+void CPaintManagerUI::SetInitSize(int cx, int cy) {
+    m_szInitWindowSize = {cx, cy};
+    if (m_hWndPaint && cx > 0 && cy > 0)
+        SetWindowPos(m_hWndPaint, nullptr, 0, 0, cx, cy, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+}
+
+void CPaintManagerUI::SetWindowAttribute(const wchar_t* name, const wchar_t* value) {
+    std::wstring n = LowerAscii(name);
+    int v[4];
+    if (n == L"size") {
+        ParseIntList(value, v, 2);
+        SetInitSize(v[0], v[1]);
+    } else if (n == L"sizebox") {
+        TRectI r = ParseRect(value);
+        m_rcSizeBox = RECT{r.left, r.top, r.right, r.bottom};
+    } else if (n == L"caption") {
+        TRectI r = ParseRect(value);
+        m_rcCaption = RECT{r.left, r.top, r.right, r.bottom};
+    } else if (n == L"roundcorner") {
+        ParseIntList(value, v, 2);
+        SetRoundCorner(v[0], v[1]);
+    } else if (n == L"mininfo") {
+        ParseIntList(value, v, 2);
+        SetMinInfo(v[0], v[1]);
+    } else if (n == L"maxinfo") {
+        ParseIntList(value, v, 2);
+        SetMaxInfo(v[0], v[1]);
+    } else if (n == L"defaultfontcolor") {
+        m_dwDefaultTextColor = ParseColor(value);
+    } else if (n == L"disabledfontcolor") {
+        m_dwDefaultDisabledColor = ParseColor(value);
+    } else if (n == L"linkfontcolor") {
+        m_dwDefaultLinkColor = ParseColor(value);
+    }
+}
+
+// ---- fonts ---------------------------------------------------------------------------------
+
+static HFONT CreateUIFont(const std::wstring& face, int size, bool bold, bool underline, bool italic) {
+    LOGFONTW lf = {};
+    // sizes in markup are pixel heights of the character cell
+    lf.lfHeight = -size;
+    lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+    lf.lfUnderline = underline;
+    lf.lfItalic = italic;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lf.lfQuality = ANTIALIASED_QUALITY;
+    lstrcpynW(lf.lfFaceName, face.c_str(), LF_FACESIZE);
+    return CreateFontIndirectW(&lf);
+}
+
+bool CPaintManagerUI::AddFont(int id, const wchar_t* name, int size, bool bold, bool underline, bool italic,
+                              bool isDefault) {
+    if (size <= 0 || size > 500) size = 12;
+    TFontInfo info;
+    info.sFontName = name && *name ? name : L"Tahoma";
+    info.iSize = size;
+    info.bBold = bold;
+    info.bUnderline = underline;
+    info.bItalic = italic;
+    info.hFont = CreateUIFont(info.sFontName, size, bold, underline, italic);
+    if (!info.hFont) return false;
+    HDC hdc = GetDC(nullptr);
+    if (hdc) {
+        CScopedSelect sel(hdc, info.hFont);
+        GetTextMetricsW(hdc, &info.tm);
+        ReleaseDC(nullptr, hdc);
+    }
+    auto it = m_mFonts.find(id);
+    if (it != m_mFonts.end() && it->second.hFont) DeleteObject(it->second.hFont);
+    m_mFonts[id] = info;
+    if (isDefault || m_iDefaultFont < 0) m_iDefaultFont = isDefault ? id : (m_iDefaultFont < 0 ? id : m_iDefaultFont);
+    return true;
+}
+
+const TFontInfo* CPaintManagerUI::GetFontInfo(int id) {
+    auto it = m_mFonts.find(id);
+    if (it == m_mFonts.end()) it = m_mFonts.find(m_iDefaultFont);
+    if (it != m_mFonts.end()) return &it->second;
+    if (!m_fallbackFont.hFont) {
+        NONCLIENTMETRICSW ncm = {};
+        ncm.cbSize = sizeof(ncm);
+        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0);
+        m_fallbackFont.sFontName = ncm.lfMessageFont.lfFaceName[0] ? ncm.lfMessageFont.lfFaceName : L"Tahoma";
+        m_fallbackFont.iSize = 12;
+        m_fallbackFont.hFont = CreateUIFont(m_fallbackFont.sFontName, 12, false, false, false);
+    }
+    return &m_fallbackFont;
+}
+
+HFONT CPaintManagerUI::GetFont(int id) {
+    const TFontInfo* f = GetFontInfo(id);
+    return f && f->hFont ? f->hFont : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+}
+
+HFONT CPaintManagerUI::GetFontVariant(int id, bool bold, bool underline, bool italic) {
+    const TFontInfo* f = GetFontInfo(id);
+    if (!f) return GetFont(id);
+    bold = bold || f->bBold, underline = underline || f->bUnderline, italic = italic || f->bItalic;
+    if (bold == f->bBold && underline == f->bUnderline && italic == f->bItalic && f->hFont) return f->hFont;
+    wchar_t key[64];
+    wsprintfW(key, L"%d|%d|%d|%d", f->iSize, bold ? 1 : 0, underline ? 1 : 0, italic ? 1 : 0);
+    std::wstring k = f->sFontName + key;
+    auto it = m_mFontVariants.find(k);
+    if (it != m_mFontVariants.end()) return it->second;
+    HFONT h = CreateUIFont(f->sFontName, f->iSize, bold, underline, italic);
+    m_mFontVariants[k] = h;
+    return h ? h : GetFont(id);
+}
+
+void CPaintManagerUI::AddDefaultAttributeList(const wchar_t* pstrControlName, const wchar_t* pstrAttrList) {
+    if (!pstrControlName || !pstrAttrList) return;
+    m_mDefaultAttrs[LowerAscii(pstrControlName)] = pstrAttrList;
+}
+
+const wchar_t* CPaintManagerUI::GetDefaultAttributeList(const wchar_t* pstrControlName) const {
+    auto it = m_mDefaultAttrs.find(LowerAscii(pstrControlName));
+    return it == m_mDefaultAttrs.end() ? nullptr : it->second.c_str();
+}
+
+bool CPaintManagerUI::DrawImageString(HDC hDC, const RECT& rcItem, const RECT& rcPaint, const std::wstring& image) {
+    return CRenderEngine::DrawImageString(hDC, rcItem, rcPaint, image);
+}
+
+// ---- focus, timers, notifications ------------------------------------------------------------
+
+void CPaintManagerUI::SetFocus(CControlUI* pControl) {
+    HWND focused = ::GetFocus();
+    if (m_hWndPaint && focused != m_hWndPaint && !(focused && IsChild(m_hWndPaint, focused)) && pControl)
+        ::SetFocus(m_hWndPaint);
+    if (pControl == m_pFocus) return;
+    if (m_pFocus) {
+        CControlUI* old = m_pFocus;
+        m_pFocus = nullptr;
+        TEventUI ev;
+        ev.Type = UIEVENT_KILLFOCUS;
+        ev.pSender = pControl;
+        ev.dwTimestamp = GetTickCount();
+        old->Event(ev);
+        SendNotify(old, L"killfocus");
+    }
+    if (pControl && pControl->GetManager() == this && pControl->IsVisible() && pControl->IsEnabled()) {
+        m_pFocus = pControl;
+        TEventUI ev;
+        ev.Type = UIEVENT_SETFOCUS;
+        ev.pSender = pControl;
+        ev.dwTimestamp = GetTickCount();
+        pControl->Event(ev);
+        SendNotify(pControl, L"setfocus");
+    }
+}
+
+bool CPaintManagerUI::SetNextTabControl(bool bForward) {
+    if (!m_pRoot) return false;
+    TTabList list;
+    m_pRoot->FindControl(CollectTabStops, &list, UIFIND_VISIBLE | UIFIND_ENABLED | UIFIND_ME_FIRST);
+    if (list.items.empty()) return false;
+    auto it = std::find(list.items.begin(), list.items.end(), m_pFocus);
+    size_t n = list.items.size(), i;
+    if (it == list.items.end()) i = bForward ? 0 : n - 1;
+    else i = (static_cast<size_t>(it - list.items.begin()) + (bForward ? 1 : n - 1)) % n;
+    SetFocus(list.items[i]);
+    return true;
+}
+
+bool CPaintManagerUI::SetTimer(CControlUI* pControl, UINT nTimerID, UINT uElapse) {
+    if (!pControl || !m_hWndPaint) return false;
+    for (auto& t : m_vTimers) {
+        if (t.pSender == pControl && t.nLocalID == nTimerID)
+            return ::SetTimer(m_hWndPaint, t.uWinTimer, uElapse, nullptr) != 0;
+    }
+    UINT id = kFirstControlTimer + (m_uNextTimerID++ % kMaxControlTimers);
+    if (!::SetTimer(m_hWndPaint, id, uElapse, nullptr)) return false;
+    m_vTimers.push_back({pControl, nTimerID, id});
+    return true;
+}
+
+bool CPaintManagerUI::KillTimer(CControlUI* pControl, UINT nTimerID) {
+    for (size_t i = 0; i < m_vTimers.size(); ++i) {
+        if (m_vTimers[i].pSender == pControl && m_vTimers[i].nLocalID == nTimerID) {
+            if (m_hWndPaint) ::KillTimer(m_hWndPaint, m_vTimers[i].uWinTimer);
+            m_vTimers.erase(m_vTimers.begin() + i);
+            return true;
+        }
+    }
+    return false;
+}
+
+void CPaintManagerUI::KillTimer(CControlUI* pControl) {
+    for (size_t i = 0; i < m_vTimers.size();) {
+        if (m_vTimers[i].pSender == pControl) {
+            if (m_hWndPaint) ::KillTimer(m_hWndPaint, m_vTimers[i].uWinTimer);
+            m_vTimers.erase(m_vTimers.begin() + i);
+        } else {
+            ++i;
+        }
+    }
+}
+
+bool CPaintManagerUI::AddNotifier(INotifyUI* p) {
+    if (!p || std::find(m_vNotifiers.begin(), m_vNotifiers.end(), p) != m_vNotifiers.end()) return false;
+    m_vNotifiers.push_back(p);
+    return true;
+}
+
+bool CPaintManagerUI::RemoveNotifier(INotifyUI* p) {
+    auto it = std::find(m_vNotifiers.begin(), m_vNotifiers.end(), p);
+    if (it == m_vNotifiers.end()) return false;
+    m_vNotifiers.erase(it);
+    return true;
+}
+
+void CPaintManagerUI::SendNotify(CControlUI* pControl, const wchar_t* pstrMessage, WPARAM wParam, LPARAM lParam,
+                                 bool bAsync) {
+    TNotifyUI msg;
+    msg.pSender = pControl;
+    msg.sType = pstrMessage ? pstrMessage : L"";
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    SendNotify(msg, bAsync);
+}
+
+void CPaintManagerUI::SendNotify(TNotifyUI& msg, bool bAsync) {
+    msg.ptMouse = m_ptLastMousePos;
+    msg.dwTimestamp = GetTickCount();
+    if (msg.pSender && msg.sVirtualWnd.empty()) {
+        // the nearest ancestor that names a virtual window routes the notification
+        for (CControlUI* p = msg.pSender; p; p = p->GetParent()) {
+            if (!p->GetVirtualWnd().empty()) {
+                msg.sVirtualWnd = p->GetVirtualWnd();
+                break;
+            }
+        }
+    }
+    if (bAsync) {
+        m_vAsyncNotify.push_back(msg);
+        if (!m_bAsyncPosted && m_hWndPaint && PostMessageW(m_hWndPaint, WM_UI_ASYNC_NOTIFY, 0, 0)) m_bAsyncPosted = true;
+        return;
+    }
+    // a receiver may add or remove receivers (or open a modal box): walk a copy
+    std::vector<INotifyUI*> receivers = m_vNotifiers;
+    for (INotifyUI* r : receivers) {
+        if (std::find(m_vNotifiers.begin(), m_vNotifiers.end(), r) == m_vNotifiers.end()) continue;
+        r->Notify(msg);
+    }
+}
+
+void CPaintManagerUI::DispatchPendingNotifications() {
+    m_bAsyncPosted = false;
+    std::vector<TNotifyUI> pending;
+    pending.swap(m_vAsyncNotify);
+    for (auto& msg : pending) {
+        std::vector<INotifyUI*> receivers = m_vNotifiers;
+        for (INotifyUI* r : receivers) {
+            if (std::find(m_vNotifiers.begin(), m_vNotifiers.end(), r) == m_vNotifiers.end()) continue;
+            r->Notify(msg);
+        }
+    }
+}
+
+bool CPaintManagerUI::AddPreMessageFilter(IMessageFilterUI* p) {
+    if (!p || std::find(m_vPreMessageFilters.begin(), m_vPreMessageFilters.end(), p) != m_vPreMessageFilters.end())
+        return false;
+    m_vPreMessageFilters.push_back(p);
+    return true;
+}
+
+bool CPaintManagerUI::RemovePreMessageFilter(IMessageFilterUI* p) {
+    auto it = std::find(m_vPreMessageFilters.begin(), m_vPreMessageFilters.end(), p);
+    if (it == m_vPreMessageFilters.end()) return false;
+    m_vPreMessageFilters.erase(it);
+    return true;
+}
+
+bool CPaintManagerUI::AddMessageFilter(IMessageFilterUI* p) {
+    if (!p || std::find(m_vMessageFilters.begin(), m_vMessageFilters.end(), p) != m_vMessageFilters.end()) return false;
+    m_vMessageFilters.push_back(p);
+    return true;
+}
+
+bool CPaintManagerUI::RemoveMessageFilter(IMessageFilterUI* p) {
+    auto it = std::find(m_vMessageFilters.begin(), m_vMessageFilters.end(), p);
+    if (it == m_vMessageFilters.end()) return false;
+    m_vMessageFilters.erase(it);
+    return true;
+}
+
+void CPaintManagerUI::Invalidate(const RECT& rcItem) {
+    if (m_hWndPaint) InvalidateRect(m_hWndPaint, &rcItem, FALSE);
+}
+
+void CPaintManagerUI::Invalidate() {
+    if (m_hWndPaint) InvalidateRect(m_hWndPaint, nullptr, FALSE);
+}
+
+CControlUI* CPaintManagerUI::FindShortcutControl(wchar_t ch) const {
+    if (!m_pRoot) return nullptr;
+    TShortcutFind f = {ch};
+    return m_pRoot->FindControl(FindByShortcut, &f, UIFIND_ENABLED | UIFIND_VISIBLE | UIFIND_ME_FIRST | UIFIND_TOP_FIRST);
+}
+
+// ---- messages ------------------------------------------------------------------------------
+
+bool CPaintManagerUI::PreMessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
+    std::vector<IMessageFilterUI*> filters = m_vPreMessageFilters;
+    for (IMessageFilterUI* f : filters) {
+        if (std::find(m_vPreMessageFilters.begin(), m_vPreMessageFilters.end(), f) == m_vPreMessageFilters.end())
+            continue;
+        bool handled = false;
+        LRESULT r = f->MessageHandler(uMsg, wParam, lParam, handled);
+        if (handled) {
+            lRes = r;
+            return true;
+        }
+    }
+    switch (uMsg) {
+        case WM_KEYDOWN:
+            if (wParam == VK_TAB && m_pRoot) {
+                // Tab inside a native edit leaves it too
+                SetNextTabControl(GetKeyState(VK_SHIFT) >= 0);
+                return true;
+            }
+            break;
+        case WM_SYSCHAR: {
+            // Alt+letter runs the control whose shortcut it is
+            CControlUI* c = FindShortcutControl(static_cast<wchar_t>(wParam));
+            if (c) {
+                c->SetFocus();
+                c->Activate();
+                return true;
+            }
+            break;
+        }
+        default:
+            break;
+    }
+    return false;
+}
+
+void CPaintManagerUI::UpdateLayout() {
+    if (!m_pRoot || !m_hWndPaint) return;
+    RECT rc;
+    GetClientRect(m_hWndPaint, &rc);
+    if (IsIconic(m_hWndPaint) || rc.right <= rc.left || rc.bottom <= rc.top) return;
+    m_bUpdateNeeded = false;
+    m_pRoot->SetPos(rc);
+}
+
+void CPaintManagerUI::DoPaint() {
+    PAINTSTRUCT ps;
+    HDC hdc = BeginPaint(m_hWndPaint, &ps);
+    if (!hdc) return;
+    RECT rcClient;
+    GetClientRect(m_hWndPaint, &rcClient);
+    const int cx = rcClient.right, cy = rcClient.bottom;
+    if (!m_pRoot || cx <= 0 || cy <= 0) {
+        EndPaint(m_hWndPaint, &ps);
+        return;
+    }
+    if (!m_hDcOffscreen || m_szOffscreen.cx != cx || m_szOffscreen.cy != cy) {
+        if (m_hDcOffscreen) {
+            SelectObject(m_hDcOffscreen, m_hOldOffscreen);
+            DeleteDC(m_hDcOffscreen);
+            m_hDcOffscreen = nullptr;
+        }
+        if (m_hbmpOffscreen) DeleteObject(m_hbmpOffscreen);
+        BITMAPINFO bi = {};
+        bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        bi.bmiHeader.biWidth = cx;
+        bi.bmiHeader.biHeight = -cy;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        bi.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        m_hbmpOffscreen = CreateDIBSection(hdc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        m_hDcOffscreen = m_hbmpOffscreen ? CreateCompatibleDC(hdc) : nullptr;
+        if (m_hDcOffscreen) m_hOldOffscreen = SelectObject(m_hDcOffscreen, m_hbmpOffscreen);
+        m_szOffscreen = {cx, cy};
+    }
+    if (!m_hDcOffscreen) {
+        // no memory for a back buffer: paint straight onto the window
+        m_pRoot->DoPaint(hdc, ps.rcPaint);
+        EndPaint(m_hWndPaint, &ps);
+        return;
+    }
+    {
+        CRenderClip clip(m_hDcOffscreen, ps.rcPaint);
+        // what no control covers stays neutral instead of showing last frame's pixels
+        CRenderEngine::DrawColor(m_hDcOffscreen, ps.rcPaint, 0xFFFFFFFF);
+        m_pRoot->DoPaint(m_hDcOffscreen, ps.rcPaint);
+    }
+    BitBlt(hdc, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left, ps.rcPaint.bottom - ps.rcPaint.top,
+           m_hDcOffscreen, ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
+    EndPaint(m_hWndPaint, &ps);
+}
+
+void CPaintManagerUI::ArmMouseTracking(bool hover) {
+    TRACKMOUSEEVENT tme = {};
+    tme.cbSize = sizeof(tme);
+    tme.dwFlags = TME_LEAVE | (hover ? TME_HOVER : 0);
+    tme.hwndTrack = m_hWndPaint;
+    tme.dwHoverTime = 400;
+    TrackMouseEvent(&tme);
+    m_bMouseTracking = true;
+}
+
+void CPaintManagerUI::SetHot(CControlUI* pNew, POINT pt) {
+    if (pNew == m_pEventHover) return;
+    CControlUI* old = m_pEventHover;
+    m_pEventHover = pNew;
+    if (old) {
+        TEventUI ev;
+        ev.Type = UIEVENT_MOUSELEAVE;
+        ev.pSender = old;
+        ev.ptMouse = pt;
+        ev.dwTimestamp = GetTickCount();
+        old->Event(ev);
+    }
+    if (m_pTooltipFor && m_pTooltipFor != pNew) HideToolTip();
+    if (pNew) {
+        TEventUI ev;
+        ev.Type = UIEVENT_MOUSEENTER;
+        ev.pSender = pNew;
+        ev.ptMouse = pt;
+        ev.dwTimestamp = GetTickCount();
+        pNew->Event(ev);
+        // hover is measured per control, so it is armed again on every change
+        ArmMouseTracking(true);
+    }
+}
+
+void CPaintManagerUI::ShowToolTip(CControlUI* pControl, POINT pt) {
+    if (!pControl || pControl->GetToolTip().empty()) return;
+    if (!m_hwndTooltip) {
+        m_hwndTooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWndPaint, nullptr,
+                                        GetInstance(), nullptr);
+        if (!m_hwndTooltip) return;
+        SendMessageW(m_hwndTooltip, TTM_SETMAXTIPWIDTH, 0, 400);
+    }
+    TOOLINFOW ti = {};
+    ti.cbSize = sizeof(ti);
+    ti.uFlags = TTF_TRACK | TTF_ABSOLUTE;
+    ti.hwnd = m_hWndPaint;
+    ti.uId = 1;
+    ti.lpszText = const_cast<wchar_t*>(pControl->GetToolTip().c_str());
+    ti.rect = pControl->GetPos();
+    SendMessageW(m_hwndTooltip, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+    SendMessageW(m_hwndTooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+    POINT screen = pt;
+    ClientToScreen(m_hWndPaint, &screen);
+    SendMessageW(m_hwndTooltip, TTM_TRACKPOSITION, 0, MAKELPARAM(screen.x + 12, screen.y + 20));
+    SendMessageW(m_hwndTooltip, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&ti));
+    m_pTooltipFor = pControl;
+}
+
+void CPaintManagerUI::HideToolTip() {
+    if (!m_hwndTooltip) return;
+    TOOLINFOW ti = {};
+    ti.cbSize = sizeof(ti);
+    ti.hwnd = m_hWndPaint;
+    ti.uId = 1;
+    SendMessageW(m_hwndTooltip, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&ti));
+    m_pTooltipFor = nullptr;
+}
+
+bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
+    if (!m_hWndPaint) return false;
+    {
+        std::vector<IMessageFilterUI*> filters = m_vMessageFilters;
+        for (IMessageFilterUI* f : filters) {
+            bool handled = false;
+            LRESULT r = f->MessageHandler(uMsg, wParam, lParam, handled);
+            if (handled) {
+                lRes = r;
+                return true;
+            }
+        }
+    }
+    auto makeEvent = [&](int type, CControlUI* sender, POINT pt) {
+        TEventUI ev;
+        ev.Type = type;
+        ev.pSender = sender;
+        ev.ptMouse = pt;
+        ev.wParam = wParam;
+        ev.lParam = lParam;
+        ev.wKeyState = static_cast<WORD>(wParam);
+        ev.dwTimestamp = GetTickCount();
+        return ev;
+    };
+    switch (uMsg) {
+        case WM_UI_ASYNC_NOTIFY:
+            DispatchPendingNotifications();
+            lRes = 0;
+            return true;
+        case WM_ERASEBKGND:
+            lRes = 1;
+            return true;
+        case WM_PAINT: {
+            if (m_bUpdateNeeded) UpdateLayout();
+            DoPaint();
+            if (m_bFirstLayout && m_pRoot) {
+                m_bFirstLayout = false;
+                SendNotify(m_pRoot, L"windowinit", 0, 0, true);
+            }
+            lRes = 0;
+            return true;
+        }
+        case WM_PRINTCLIENT: {
+            if (!m_pRoot) break;
+            RECT rc;
+            GetClientRect(m_hWndPaint, &rc);
+            if (m_bUpdateNeeded) UpdateLayout();
+            m_pRoot->DoPaint(reinterpret_cast<HDC>(wParam), rc);
+            lRes = 0;
+            return true;
+        }
+        case WM_SIZE: {
+            if (m_pRoot) {
+                m_bUpdateNeeded = true;
+                if (wParam != SIZE_MINIMIZED) UpdateLayout();
+                InvalidateRect(m_hWndPaint, nullptr, FALSE);
+            }
+            return false;  // the default procedure still runs
+        }
+        case WM_GETMINMAXINFO: {
+            auto* mmi = reinterpret_cast<MINMAXINFO*>(lParam);
+            if (m_szMinWindow.cx > 0) mmi->ptMinTrackSize.x = m_szMinWindow.cx;
+            if (m_szMinWindow.cy > 0) mmi->ptMinTrackSize.y = m_szMinWindow.cy;
+            if (m_szMaxWindow.cx > 0) mmi->ptMaxTrackSize.x = m_szMaxWindow.cx;
+            if (m_szMaxWindow.cy > 0) mmi->ptMaxTrackSize.y = m_szMaxWindow.cy;
+            return false;
+        }
+        case WM_TIMER: {
+            for (auto& t : m_vTimers) {
+                if (t.uWinTimer == wParam) {
+                    TEventUI ev = makeEvent(UIEVENT_TIMER, t.pSender, m_ptLastMousePos);
+                    ev.wParam = t.nLocalID;
+                    t.pSender->Event(ev);
+                    lRes = 0;
+                    return true;
+                }
+            }
+            return false;
+        }
+        case WM_MOUSEMOVE: {
+            POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+            m_ptLastMousePos = pt;
+            if (!m_bMouseTracking) ArmMouseTracking(true);
+            CControlUI* c = FindControl(pt);
+            if (c && c->GetManager() != this) c = nullptr;
+            SetHot(c, pt);
+            if (m_pTooltipFor && m_pTooltipFor == c) {
+                // the tip follows the pointer while it stays over its control
+                POINT screen = pt;
+                ClientToScreen(m_hWndPaint, &screen);
+                SendMessageW(m_hwndTooltip, TTM_TRACKPOSITION, 0, MAKELPARAM(screen.x + 12, screen.y + 20));
+            }
+            CControlUI* target = m_pEventClick ? m_pEventClick : c;
+            if (target) {
+                TEventUI ev = makeEvent(UIEVENT_MOUSEMOVE, target, pt);
+                target->Event(ev);
+            }
+            return false;
+        }
+        case WM_MOUSELEAVE: {
+            m_bMouseTracking = false;
+            HideToolTip();
+            POINT pt;
+            GetCursorPos(&pt);
+            ScreenToClient(m_hWndPaint, &pt);
+            RECT rc;
+            GetClientRect(m_hWndPaint, &rc);
+            // over a native child (the edit box) the pointer has not really left
+            if (!PtInRect(&rc, pt) || WindowFromPoint([&] { POINT s = pt; ClientToScreen(m_hWndPaint, &s); return s; }()) == m_hWndPaint)
+                SetHot(nullptr, pt);
+            return false;
+        }
+        case WM_MOUSEHOVER: {
+            POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+            CControlUI* c = FindControl(pt);
+            if (c) {
+                TEventUI ev = makeEvent(UIEVENT_MOUSEHOVER, c, pt);
+                c->Event(ev);
+                ShowToolTip(c, pt);
+            }
+            return false;
+        }
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK: {
+            POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+            m_ptLastMousePos = pt;
+            HideToolTip();
+            CControlUI* c = FindControl(pt);
+            if (!c || c->GetManager() != this) {
+                SetFocus(nullptr);
+                return false;
+            }
+            if (!c->IsEnabled()) return false;
+            m_pEventClick = c;
+            SetCapture(m_hWndPaint);
+            c->SetFocus();
+            // the focus change may have removed the control (a receiver rebuilt the page)
+            if (m_pEventClick != c) return false;
+            TEventUI ev = makeEvent(uMsg == WM_LBUTTONDOWN ? UIEVENT_BUTTONDOWN : UIEVENT_DBLCLICK, c, pt);
+            c->Event(ev);
+            return false;
+        }
+        case WM_LBUTTONUP: {
+            POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+            m_ptLastMousePos = pt;
+            if (GetCapture() == m_hWndPaint) ReleaseCapture();
+            CControlUI* c = m_pEventClick;
+            m_pEventClick = nullptr;
+            if (!c) return false;
+            TEventUI ev = makeEvent(UIEVENT_BUTTONUP, c, pt);
+            c->Event(ev);
+            return false;
+        }
+        case WM_CAPTURECHANGED:
+        case WM_CANCELMODE: {
+            if (uMsg == WM_CAPTURECHANGED && reinterpret_cast<HWND>(lParam) == m_hWndPaint) return false;
+            // capture taken away (a menu or box opened): the pressed control lets go
+            if (m_pEventClick) {
+                CControlUI* c = m_pEventClick;
+                m_pEventClick = nullptr;
+                TEventUI ev = makeEvent(UIEVENT_KILLFOCUS, c, m_ptLastMousePos);
+                c->Event(ev);
+            }
+            return false;
+        }
+        case WM_SETCURSOR: {
+            if (LOWORD(lParam) != HTCLIENT) return false;
+            POINT pt;
+            GetCursorPos(&pt);
+            ScreenToClient(m_hWndPaint, &pt);
+            CControlUI* c = FindControl(pt);
+            if (!c) return false;
+            TEventUI ev = makeEvent(UIEVENT_SETCURSOR, c, pt);
+            ev.wParam = 0;
+            c->Event(ev);
+            if (ev.wParam) {
+                lRes = TRUE;
+                return true;
+            }
+            return false;
+        }
+        case WM_KEYDOWN:
+        case WM_KEYUP:
+        case WM_CHAR: {
+            if (!m_pFocus) return false;
+            TEventUI ev = makeEvent(uMsg == WM_KEYDOWN ? UIEVENT_KEYDOWN : (uMsg == WM_KEYUP ? UIEVENT_KEYUP : UIEVENT_CHAR),
+                                    m_pFocus, m_ptLastMousePos);
+            ev.chKey = static_cast<wchar_t>(wParam);
+            m_pFocus->Event(ev);
+            return false;
+        }
+        case WM_MOUSEWHEEL: {
+            POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+            ScreenToClient(m_hWndPaint, &pt);
+            CControlUI* c = FindControl(pt);
+            if (!c) return false;
+            TEventUI ev = makeEvent(UIEVENT_SCROLLWHEEL, c, pt);
+            c->Event(ev);
+            return false;
+        }
+        case WM_KILLFOCUS: {
+            // another window took the keyboard: a half-done click is abandoned
+            if (m_pEventClick) {
+                CControlUI* c = m_pEventClick;
+                m_pEventClick = nullptr;
+                if (GetCapture() == m_hWndPaint) ReleaseCapture();
+                TEventUI ev = makeEvent(UIEVENT_KILLFOCUS, c, m_ptLastMousePos);
+                c->Event(ev);
+            }
+            HideToolTip();
+            return false;
+        }
+        case WM_COMMAND: {
+            HWND child = reinterpret_cast<HWND>(lParam);
+            if (child && HIWORD(wParam) == EN_CHANGE) {
+                auto* edit = static_cast<CEditUI*>(GetPropW(child, kEditOwnerProp));
+                if (edit && edit->GetManager() == this) {
+                    edit->OnNativeTextChanged();
+                    lRes = 0;
+                    return true;
+                }
+            }
+            return false;
+        }
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORSTATIC: {
+            HWND child = reinterpret_cast<HWND>(lParam);
+            auto* edit = child ? static_cast<CEditUI*>(GetPropW(child, kEditOwnerProp)) : nullptr;
+            if (edit && edit->GetManager() == this) {
+                HBRUSH br = edit->OnNativeCtlColor(reinterpret_cast<HDC>(wParam));
+                if (br) {
+                    lRes = reinterpret_cast<LRESULT>(br);
+                    return true;
+                }
+            }
+            return false;
+        }
+        default:
+            break;
+    }
+    return false;
+}
+
+}  // namespace DuiLib
