@@ -249,8 +249,9 @@ std::vector<THtmlRunUI> ParseHtmlText(const std::wstring& text) {
     int under = 0, bold = 0, italic = 0;
     std::vector<uint32_t> colors;
     bool newline = false;
+    // a line break waits for the next text, so tags between them add no empty runs
     auto flush = [&]() {
-        if (!cur.sText.empty() || newline) {
+        if (!cur.sText.empty()) {
             cur.bNewLine = newline;
             runs.push_back(cur);
             newline = false;
@@ -305,6 +306,11 @@ std::vector<THtmlRunUI> ParseHtmlText(const std::wstring& text) {
         ++i;
     }
     flush();
+    if (newline) {
+        THtmlRunUI blank;
+        blank.bNewLine = true;
+        runs.push_back(blank);
+    }
     return runs;
 }
 
