@@ -106,6 +106,22 @@ TEST(HttpRules, RangeBlockTargetsAndNumbers) {
     EXPECT_EQ(7u, v);
 }
 
+TEST(HttpRules, DownloadLogCutsLongTextAndDropsWithoutHook) {
+    g_logs.clear();
+    DownloadLogHook = nullptr;
+    DownloadLog(L"dropped %d\n", 1);
+    EXPECT_TRUE(g_logs.empty());
+    DownloadLogHook = CaptureLog;
+    std::wstring longText(3000, L'x');
+    DownloadLog(L"StartHttpGet _urlParser failure:%s,line:%d\n", longText.c_str(), 7);
+    DownloadLog(L"HttpQueryInfo failure code:%d,err:%d,line:%d\n", 404, 0, 12);
+    DownloadLogHook = nullptr;
+    ASSERT_EQ(2u, g_logs.size());
+    EXPECT_EQ(1023u, g_logs[0].size());
+    EXPECT_EQ(L"StartHttpGet _urlParser failure:xxx", g_logs[0].substr(0, 35));
+    EXPECT_EQ(L"HttpQueryInfo failure code:404,err:0,line:12\n", g_logs[1]);
+}
+
 TEST_F(NetWire, ProbeSendsHeadThenRangeTestWithPathOnly) {
     PutFile("/pkg/fA.bin", Pattern(1000));
     CVdHttpDownloadTester probe;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <iphlpapi.h>
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <string>
@@ -66,6 +67,26 @@ TEST(Md5, Rfc1321VectorsAndFiles) {
     EXPECT_EQ("", GetFileMd5(""));
     EXPECT_EQ("", GetFileMd5(nullptr));
     DeleteFolderTree(dir);
+}
+
+// Every length around the 56- and 64-byte padding edges, against the system's own MD5.
+TEST(Md5, AgreesWithCryptoApiAtEveryPaddingEdge) {
+    HCRYPTPROV prov = 0;
+    ASSERT_TRUE(CryptAcquireContextW(&prov, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+    std::string data(300, '\0');
+    unsigned seed = 12345;
+    for (auto& c : data) c = (char)((seed = seed * 1103515245u + 12345u) >> 16);
+    for (size_t n = 0; n <= data.size(); ++n) {
+        HCRYPTHASH hash = 0;
+        ASSERT_TRUE(CryptCreateHash(prov, CALG_MD5, 0, 0, &hash));
+        CryptHashData(hash, (const BYTE*)data.data(), (DWORD)n, 0);
+        BYTE ref[16];
+        DWORD len = sizeof(ref);
+        CryptGetHashParam(hash, HP_HASHVAL, ref, &len, 0);
+        CryptDestroyHash(hash);
+        EXPECT_EQ(Md5DigestToHex(ref), Md5Of(data.substr(0, n))) << "length " << n;
+    }
+    CryptReleaseContext(prov, 0);
 }
 
 TEST(Base64, EncodeDecodeAndDigestText) {
