@@ -27,6 +27,7 @@ void DownloadLog(const wchar_t* format, ...) {
 namespace {
 
 const wchar_t kUserAgent[] = L"" VD_HTTP_USER_AGENT;
+const size_t kMaxTextResponse = 4 * 1024 * 1024;
 
 wchar_t* DupText(const wchar_t* s) {
     size_t n = wcslen(s) + 1;
@@ -169,6 +170,7 @@ HINTERNET IVdHttpDownload::OpenRequest(const wchar_t* verb, const std::wstring& 
 }
 
 void IVdHttpDownload::ApplyTimeouts(HINTERNET request, DWORD ms) {
+    if (!request) return;  // a null handle would change the process-wide defaults instead
     InternetSetOptionW(request, INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof(ms));
     InternetSetOptionW(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof(ms));
     InternetSetOptionW(request, INTERNET_OPTION_DATA_SEND_TIMEOUT, &ms, sizeof(ms));
@@ -179,6 +181,7 @@ void IVdHttpDownload::ApplyTimeouts(HINTERNET request, DWORD ms) {
 }
 
 BOOL IVdHttpDownload::AddRangeHeaders(HINTERNET request, unsigned long long first, unsigned long long last) {
+    if (!request) return FALSE;
     std::string block = HttpRangeHeaderBlock(first, last);
     return HttpAddRequestHeadersA(request, block.c_str(), (DWORD)block.size(),
                                   HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
@@ -256,6 +259,13 @@ int CVdHttpGetRequest::Execute() {
                     break;
                 }
                 if (got == 0) break;
+                // text answers are small; a server that never stops must not exhaust memory
+                if (m_s_response.size() + got > kMaxTextResponse) {
+                    DownloadLog(L"response too large:%u,line:%d\n", (unsigned)(m_s_response.size() + got), __LINE__);
+                    m_s_response.clear();
+                    result = -1;
+                    break;
+                }
                 m_s_response.append(buffer.data(), got);
             }
         }

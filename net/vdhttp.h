@@ -84,7 +84,7 @@ private:
     unsigned long long m_ull_web_file_size = 0;
 };
 
-// One GET whose body is kept as received: 0 on status 200, -1 otherwise.
+// One GET whose body is kept as received: 0 on status 200, -1 otherwise or when the body passes 4 MiB.
 class CVdHttpGetRequest : public IVdHttpDownload {
 public:
     int Execute() override;

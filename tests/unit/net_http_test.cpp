@@ -235,6 +235,15 @@ TEST_F(NetWire, TextGetFailsOnStatusAndEndsOnABrokenBody) {
         EXPECT_EQ(std::string(get.GetResponse().size(), 'x'), get.GetResponse());
     }
     {
+        // an answer far larger than any text answer is refused, not held
+        ASSERT_EQ(200, ServerControl("iplookup", "push", "{\"body\":\"" + std::string(5 * 1024 * 1024, 'y') + "\"}"));
+        CVdHttpGetRequest get;
+        get.SetRequest(L"http://ip.vardo.example/service/getIpInfo2.php?ip=myip", nullptr);
+        EXPECT_EQ(-1, get.Execute());
+        EXPECT_EQ("", get.GetResponse());
+        EXPECT_TRUE(Logged(L"response too large:"));
+    }
+    {
         vdtest::ServerReset("iplookup");
         CVdHttpGetRequest get;
         get.SetRequest(L"http://ip.vardo.example", nullptr);

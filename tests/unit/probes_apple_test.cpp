@@ -147,6 +147,12 @@ TEST_F(AppleDetect, ITunes64FromInstallDirGoesOnPathOnce) {
     EXPECT_EQ(L"", env.m_s_itunes_core_dll);
     EXPECT_EQ(folder + L";" + m_path, GetPath());
 
+    // a PATH longer than 4096 characters is kept whole behind the folder
+    std::wstring longPath = m_path + L";" + std::wstring(5000, L'p');
+    SetEnvironmentVariableW(L"path", longPath.c_str());
+    env.Detect();
+    EXPECT_EQ(folder + L";" + longPath, GetPath());
+
     // already there, in another letter case: left alone
     std::wstring upper = folder;
     for (auto& c : upper) c = (wchar_t)towupper(c);
