@@ -2,10 +2,26 @@
 
 Files come from a folder given at start and from the test (set_file). Range handling can be
 switched off, and the HEAD status can be forced, to play servers that do not follow the rules.
+
+Hostile behaviour for the downloader, set over the control path (or directly from Python):
+  rate?bps=N                 every connection sends its bodies at no more than N bytes/s
+  fault?kind=K&after=A&count=C[&method=GET][&...]
+                             after A matching requests have passed, the next C (0: all later
+                             ones) get fault K:
+      status&status=S        answer S (404, 416, 500, ...) with a small text body
+      whole200               a range request gets 200 and the whole file
+      short&bytes=N          a range is answered 206 with only its first N bytes (honest headers)
+      drop&bytes=N           the promised body stops after N bytes and the connection is closed
+      delay&ms=N             the status line comes only after N ms
+  fault?kind=none            no fault
+  budget?max=N               only N more requests are answered; later ones get 503
+  stats                      body bytes sent, GET and HEAD counts since the last reset
 """
 import os
 import re
+import socket
 import threading
+import time
 import urllib.parse
 
 from .recording import RecordingHandler, RecordingServer
@@ -33,7 +49,63 @@ def parse_range(value, size):
     return first, min(last, size - 1)
 
 
+class _Bucket:
+    """Token bucket of one connection: small bursts only, so the cap holds at any moment."""
+
+    def __init__(self, rate):
+        self.rate = float(rate)
+        self.capacity = max(16384.0, self.rate / 10.0)
+        self.tokens = 0.0
+        self.stamp = time.monotonic()
+
+    def take(self, n):
+        while True:
+            now = time.monotonic()
+            self.tokens = min(self.capacity, self.tokens + (now - self.stamp) * self.rate)
+            self.stamp = now
+            if self.tokens >= n:
+                self.tokens -= n
+                return
+            time.sleep(min(0.05, (n - self.tokens) / self.rate))
+
+
 class PackageHandler(RecordingHandler):
+    CHUNK = 16384
+
+    def send_body(self, data, limit=None):
+        """Writes the body under the connection's rate cap; stops after `limit` bytes (a drop)."""
+        rate = self.server.rate_bps
+        bucket = getattr(self, "_bucket", None)
+        if rate and (bucket is None or bucket.rate != rate):
+            bucket = self._bucket = _Bucket(rate)
+        end = len(data) if limit is None else min(limit, len(data))
+        pos = 0
+        while pos < end:
+            n = min(self.CHUNK, end - pos)
+            if rate:
+                bucket.take(n)
+            self.wfile.write(data[pos:pos + n])
+            self.server.count_bytes(n)
+            pos += n
+
+    def answer(self, status, data, headers=(), drop_after=None):
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(data)))
+        for k, v in headers:
+            self.send_header(k, v)
+        self.end_headers()
+        if self.command == "HEAD":
+            return
+        self.send_body(data, drop_after)
+        if drop_after is not None and drop_after < len(data):
+            self.wfile.flush()
+            try:
+                self.connection.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            self.close_connection = True
+
     def handle_request(self, rec, body):
         path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
         if self.command not in ("GET", "HEAD"):
@@ -42,6 +114,12 @@ class PackageHandler(RecordingHandler):
         if data is None:
             return self.send_bytes(404, b"not found")
         size = len(data)
+        fault = self.server.next_fault(self.command)
+        kind = fault.get("kind") if fault else None
+        if kind == "delay":
+            time.sleep(int(fault.get("ms", "1000")) / 1000.0)
+        elif kind == "status":
+            return self.answer(int(fault.get("status", "500")), b"injected failure page\n")
         if self.command == "HEAD":
             status = self.server.head_status or 200
             self.send_response(status)
@@ -52,12 +130,15 @@ class PackageHandler(RecordingHandler):
             return
         rng = parse_range(self.header("Range"), size) if self.server.honour_ranges else None
         if rng == "unsatisfiable":
-            return self.send_bytes(416, b"", headers=[("Content-Range", "bytes */%d" % size)])
-        if rng is None:
-            return self.send_bytes(200, data)
+            return self.answer(416, b"", headers=[("Content-Range", "bytes */%d" % size)])
+        drop = int(fault.get("bytes", "0")) if kind == "drop" else None
+        if rng is None or kind == "whole200":
+            return self.answer(200, data, drop_after=drop)
         first, last = rng
-        self.send_bytes(206, data[first:last + 1],
-                        headers=[("Content-Range", "bytes %d-%d/%d" % (first, last, size))])
+        if kind == "short":
+            last = min(last, first + max(1, int(fault.get("bytes", "1"))) - 1)
+        self.answer(206, data[first:last + 1], headers=[("Content-Range", "bytes %d-%d/%d" % (first, last, size))],
+                    drop_after=drop)
 
 
 class PackageServer(RecordingServer):
@@ -67,6 +148,8 @@ class PackageServer(RecordingServer):
         self._state = threading.Lock()
         self.folder = folder
         self.files = {}
+        self._cache = {}  # folder files by path: (mtime, size, bytes); ranged GETs would reread them
+        self._budget_default = self.max_requests
         self.on_reset()
 
     def on_reset(self):
@@ -74,6 +157,46 @@ class PackageServer(RecordingServer):
             self.honour_ranges = True
             self.head_status = None
             self.head_length = None  # a Content-Length the HEAD answer claims instead of the real one
+            self.rate_bps = 0
+            self.fault = None
+            self.body_bytes = 0
+            self.counts = {"GET": 0, "HEAD": 0}
+        with self.lock:
+            self.max_requests = self._budget_default
+
+    def count_bytes(self, n):
+        with self._state:
+            self.body_bytes += n
+
+    def set_fault(self, kind=None, after=0, count=1, method="GET", **params):
+        """Python side of fault?...: see the module text."""
+        with self._state:
+            if not kind or kind == "none":
+                self.fault = None
+            else:
+                f = {"kind": kind, "after": int(after), "count": int(count), "method": method.upper()}
+                f.update({k: str(v) for k, v in params.items()})
+                self.fault = f
+
+    def next_fault(self, method):
+        """The fault this request gets, if any; counts the request either way."""
+        with self._state:
+            self.counts[method] = self.counts.get(method, 0) + 1
+            f = self.fault
+            if not f or f["method"] != method:
+                return None
+            if f["after"] > 0:
+                f["after"] -= 1
+                return None
+            if f["count"] > 0:
+                f["count"] -= 1
+                if f["count"] == 0:
+                    self.fault = None
+            return dict(f)
+
+    def set_budget(self, remaining):
+        with self.lock:
+            self.max_requests = self.seen + int(remaining)
 
     def set_file(self, path, data):
         with self._state:
@@ -87,8 +210,16 @@ class PackageServer(RecordingServer):
             full = os.path.realpath(os.path.join(self.folder, path.lstrip("/")))
             root = os.path.realpath(self.folder)
             if full.startswith(root + os.sep) and os.path.isfile(full):
+                st = os.stat(full)
+                with self._state:
+                    hit = self._cache.get(full)
+                    if hit and hit[0] == st.st_mtime_ns and hit[1] == st.st_size:
+                        return hit[2]
                 with open(full, "rb") as f:
-                    return f.read()
+                    data = f.read()
+                with self._state:
+                    self._cache = {full: (st.st_mtime_ns, st.st_size, data)}
+                return data
         return None
 
     def control(self, action, query, body):
@@ -100,6 +231,16 @@ class PackageServer(RecordingServer):
             self.head_status = int(query["status"]) if query.get("status") else None
         elif action == "head_length":
             self.head_length = int(query["length"]) if query.get("length") else None
+        elif action == "rate":
+            with self._state:
+                self.rate_bps = int(query.get("bps", "0") or 0)
+        elif action == "fault":
+            self.set_fault(**query)
+        elif action == "budget":
+            self.set_budget(query["max"])
+        elif action == "stats":
+            with self._state:
+                return 200, {"body_bytes": self.body_bytes, "counts": dict(self.counts)}
         else:
             return 404, {"error": "unknown control " + action}
         return 200, {"ok": True}

@@ -1,0 +1,774 @@
+#include "net/mtdownload.h"
+
+#include <process.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace VdFouncationHttpDownload {
+
+namespace {
+
+const DWORD kSectionTimeoutMs = 60000;
+const DWORD kReadBuffer = 10240;
+const double kThrottleKBps = 5120.0;
+const DWORD kThrottleSleepMs = 80;
+const size_t kCopyBlock = 64 * 1024;
+
+int64_t FileSize64(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA fad;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &fad)) return -1;
+    if (fad.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
+    return (int64_t)(((uint64_t)fad.nFileSizeHigh << 32) | fad.nFileSizeLow);
+}
+
+std::wstring SystemTempPath() {
+    wchar_t buf[MAX_PATH + 1] = {0};
+    DWORD n = GetTempPathW(MAX_PATH + 1, buf);
+    if (n == 0 || n > MAX_PATH) return std::wstring();
+    return buf;
+}
+
+unsigned __stdcall SectionThread(void* p) {
+    static_cast<CVdHttpDownload*>(p)->Execute();
+    return 0;
+}
+
+void EnsureBackslash(std::wstring& s) {
+    if (s.empty() || s.back() != L'\\') s += L'\\';
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Folder helpers
+
+bool GetTempCacheFolder(std::wstring& out, const std::wstring& subFolder) {
+    std::wstring path = SystemTempPath();
+    if (path.empty()) return false;
+    path += L"vdhttpTempCache";
+    EnsureBackslash(path);
+    if (path.size() >= MAX_PATH) return false;
+    CreateDirectoryW(path.c_str(), nullptr);
+    if (!subFolder.empty()) {
+        path += subFolder;
+        EnsureBackslash(path);
+        if (path.size() >= MAX_PATH) return false;
+        CreateDirectoryW(path.c_str(), nullptr);
+    }
+    out = path;
+    return true;
+}
+
+int GetTempOutputPath(std::wstring& out) {
+    std::wstring path = SystemTempPath();
+    if (path.empty()) return 0;
+    path += L"vdhttpTempOutput";
+    EnsureBackslash(path);
+    path += L"vdinst.exe";
+    if (path.size() > MAX_PATH) return 0;
+    CreateDirectoryW(path.substr(0, path.size() - wcslen(L"vdinst.exe")).c_str(), nullptr);
+    out = path;
+    DeleteFileOrFolder(path);
+    return 1;
+}
+
+int ClearFolder(const std::wstring& path, bool removeItself) {
+    std::wstring folder = path;
+    EnsureBackslash(folder);
+    {
+        WIN32_FIND_DATAW fd;
+        CScopedFindHandle find(FindFirstFileW((folder + L"*.*").c_str(), &fd));
+        if (!find.Valid()) return 0;
+        do {
+            if (fd.cFileName[0] == L'.') continue;
+            std::wstring item = folder + fd.cFileName;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                ClearFolder(item, true);
+            } else {
+                DownloadLog(L"delete file:%s\n", item.c_str());
+                if (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                    SetFileAttributesW(item.c_str(), fd.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+                if (!DeleteFileW(item.c_str()))
+                    DownloadLog(L"delete file:%s failure,err:%d,line:%d\n", item.c_str(), (int)GetLastError(), __LINE__);
+            }
+        } while (FindNextFileW(find.Get(), &fd));
+    }  // the search handle is closed before the folder goes
+    if (removeItself) {
+        std::wstring self = folder.substr(0, folder.size() - 1);
+        return RemoveDirectoryW(self.c_str()) ? 1 : 0;
+    }
+    return 1;
+}
+
+int DeleteFileOrFolder(const std::wstring& path) {
+    DWORD attr = GetFileAttributesW(path.c_str());
+    if (attr == INVALID_FILE_ATTRIBUTES) return 0;
+    if (attr & FILE_ATTRIBUTE_DIRECTORY) return ClearFolder(path, true);
+    return DeleteFileW(path.c_str()) ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// MtDownloadState
+
+MtDownloadState::CLock::CLock(HANDLE h) : m_h(h) {
+    // an abandoned mutex is ours all the same; nothing ends our threads by force, though
+    WaitForSingleObject(m_h, INFINITE);
+}
+MtDownloadState::CLock::~CLock() { ReleaseMutex(m_h); }
+
+MtDownloadState::MtDownloadState() { m_h_mutex = CreateMutexW(nullptr, FALSE, nullptr); }
+
+MtDownloadState::~MtDownloadState() {
+    if (m_h_mutex) CloseHandle(m_h_mutex);
+}
+
+void MtDownloadState::SetRange(float start, float end) {
+    CLock lock(m_h_mutex);
+    m_f_range_start = start;
+    m_f_range_end = end;
+}
+
+void MtDownloadState::BeginStop() {
+    CLock lock(m_h_mutex);
+    m_b_stopping = true;
+}
+
+void MtDownloadState::ResetForStart(ProgressCallback cb, void* ctx, int64_t total, const std::wstring& output,
+                                    int resume) {
+    CLock lock(m_h_mutex);
+    m_ll_now_size = 0;
+    m_ll_total_size = total;
+    m_ll_session_bytes = 0;
+    m_n_finished = 0;
+    m_n_success = 0;
+    m_pfn_callback = cb;
+    m_p_context = ctx;
+    m_s_output = output;
+    m_n_resume = resume;
+}
+
+void MtDownloadState::AddPresent(int64_t n) {
+    CLock lock(m_h_mutex);
+    m_ll_now_size += n;
+}
+
+void MtDownloadState::MarkStartTick(bool takeResumeFraction) {
+    CLock lock(m_h_mutex);
+    if (takeResumeFraction && m_ll_now_size > 0 && m_ll_total_size > 0)
+        m_d_resume_fraction = (double)m_ll_now_size / (double)m_ll_total_size;
+    m_dw_start_tick = GetTickCount();
+}
+
+DownloadProgressInfo MtDownloadState::MakeInfo(int64_t speedBytes, int status) const {
+    DownloadProgressInfo info;
+    const DWORD ms = GetTickCount() - m_dw_start_tick;
+    info.m_ll_now_size = m_ll_now_size;
+    info.m_ll_total_size = m_ll_total_size;
+    info.m_ll_session_bytes = m_ll_session_bytes;
+    info.m_d_fraction = m_f_range_start;
+    if (m_ll_total_size > 0)
+        info.m_d_fraction += (double)(m_f_range_end - m_f_range_start) * (double)m_ll_now_size / (double)m_ll_total_size;
+    info.m_d_speed = ms ? (double)speedBytes / (double)ms * 1000.0 / 1024.0 : 0.0;
+    info.m_n_elapsed = (int)(ms / 1000);
+    info.m_d_resume_fraction = m_d_resume_fraction;
+    info.m_n_status = status;
+    return info;
+}
+
+void MtDownloadState::Emit(const DownloadProgressInfo& info) {
+    if (m_b_stopping || !m_pfn_callback) return;
+    m_pfn_callback(&info, m_p_context);
+}
+
+void MtDownloadState::AddProgress(int64_t n) {
+    CLock lock(m_h_mutex);
+    if (m_b_stopping) return;
+    m_ll_now_size += n;
+    m_ll_session_bytes += n;
+    DownloadProgressInfo info = MakeInfo(m_ll_session_bytes, errDownloading);
+    Emit(info);
+    // holding the mutex while asleep stalls every section: the average stays near 5 MB/s
+    if (info.m_d_speed > kThrottleKBps) Sleep(kThrottleSleepMs);
+}
+
+void MtDownloadState::UndoProgress(int64_t n) {
+    CLock lock(m_h_mutex);
+    if (m_b_stopping) return;
+    m_ll_now_size -= n;
+    m_ll_session_bytes -= n;
+    Emit(MakeInfo(m_ll_session_bytes, errFileWrite));
+}
+
+void MtDownloadState::ReportStatus(int code) {
+    CLock lock(m_h_mutex);
+    DownloadProgressInfo info = MakeInfo(0, code);
+    info.m_ll_now_size = info.m_ll_total_size = info.m_ll_session_bytes = 0;
+    info.m_d_fraction = m_f_range_start;
+    info.m_d_speed = 0;
+    Emit(info);
+}
+
+void MtDownloadState::SectionFinished() {
+    CLock lock(m_h_mutex);
+    if (m_b_stopping) return;
+    ++m_n_finished;
+    if (m_n_finished < m_n_section_count) return;
+
+    if (m_ll_now_size < m_ll_total_size) {
+        DownloadProgressInfo info = {};
+        info.m_n_status = errNetwork;
+        Emit(info);
+        return;
+    }
+    DownloadLog(L"CombineFiles all section count:%d\n", m_n_finished);
+    DownloadLog(L"line:%d,totalsize:%llu,nowsize:%llu\n", __LINE__, (unsigned long long)m_ll_total_size,
+                (unsigned long long)m_ll_now_size);
+    int status = errCombine;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!CombineFiles()) {
+            DownloadLog(L"CombineFiles failure,line:%d\n", __LINE__);
+            break;
+        }
+        int64_t size = FileSize64(m_s_output);
+        if (size >= m_ll_total_size) {
+            m_n_success = 1;
+            status = errDownloadSuccess;
+            break;
+        }
+        if (attempt < 2) {
+            DownloadLog(L"CombineFiles try count:%d,file size:%lld,total size:%lld\n", attempt + 1, (long long)size,
+                        (long long)m_ll_total_size);
+        } else {
+            DownloadLog(L"nTryCount:%d,CombineFiles failure,line:%d\n", 2, __LINE__);
+        }
+    }
+    DownloadProgressInfo info = MakeInfo(m_ll_now_size, status);
+    info.m_ll_session_bytes = m_ll_now_size;
+    info.m_d_fraction = m_f_range_end;
+    Emit(info);
+}
+
+int MtDownloadState::CombineFiles() {
+    // Written under a temporary name: a half-joined file never sits at the output path.
+    const std::wstring tmp = m_s_output + L".tmp";
+    if (m_n_resume && PathExists(m_s_output) && !DeleteFileOrFolder(m_s_output))
+        DownloadLog(L"delete file:%s failure,err:%d,line:%d\n", m_s_output.c_str(), (int)GetLastError(), __LINE__);
+    FILE* out = _wfopen(tmp.c_str(), L"wb+");
+    if (!out) {
+        DownloadLog(L"_tfopen:%s failure,line:%d\n", tmp.c_str(), __LINE__);
+        return 0;
+    }
+    int failed = 0;
+    for (const SectionSlot& row : m_v_sections)
+        if (!CopyPartFile(row, out)) ++failed;
+    bool flushed = fflush(out) == 0;
+    fclose(out);
+    if (failed || !flushed) {
+        DeleteFileW(tmp.c_str());
+        return 0;
+    }
+    if (!MoveFileExW(tmp.c_str(), m_s_output.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+        DownloadLog(L"_tfopen:%s failure,line:%d\n", m_s_output.c_str(), __LINE__);
+        DeleteFileW(tmp.c_str());
+        return 0;
+    }
+    return 1;
+}
+
+int MtDownloadState::CopyPartFile(const SectionSlot& row, FILE* out) {
+    if (!row.m_p_worker) return 0;
+    const wchar_t* part = row.m_p_worker->GetFileName();
+    FILE* in = part ? _wfopen(part, L"rb") : nullptr;
+    if (!in) {
+        DownloadLog(L"_tfopen:%s failure,line:%d\n", part ? part : L"", __LINE__);
+        return 0;
+    }
+    const uint64_t length = row.m_p_worker->SectionLength();
+    int ok = _fseeki64(out, (int64_t)row.m_p_worker->SectionStart(), SEEK_SET) == 0;
+    std::vector<char> block(kCopyBlock);
+    uint64_t copied = 0;
+    while (ok && copied < length) {
+        size_t want = (size_t)std::min<uint64_t>(block.size(), length - copied);
+        size_t got = fread(block.data(), 1, want, in);
+        if (got && fwrite(block.data(), 1, got, out) != got) ok = 0;
+        copied += got;
+        if (got < want) break;
+    }
+    fclose(in);
+    // a short part file would leave a hole of zeros inside a file of full size
+    if (ok && copied < length) {
+        DownloadLog(L"_tfopen:%s failure,line:%d\n", part, __LINE__);
+        ok = 0;
+    }
+    return ok;
+}
+
+// ---------------------------------------------------------------------------------------------
+// CVdHttpDownload
+
+CVdHttpDownload::CVdHttpDownload() { InitializeCriticalSection(&m_cs_handles); }
+
+CVdHttpDownload::~CVdHttpDownload() {
+    CloseHttp();
+    DeleteCriticalSection(&m_cs_handles);
+}
+
+bool CVdHttpDownload::CreateExitEvent() {
+    m_h_exit_event.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    return m_h_exit_event.Get() != nullptr;
+}
+
+void CVdHttpDownload::SetSection(const VdSectionPlan& section, int index, int64_t total, const VdResumePoint& from,
+                                 int resume) {
+    m_ull_section_start = section.m_ull_start;
+    m_ull_section_length = section.m_ull_length;
+    m_n_index = index;
+    m_ll_total = total;
+    m_ull_start_pos = from.m_ull_start_pos;
+    m_ll_needed = from.m_ll_needed;
+    m_ll_file_start = from.m_ll_file_start;
+    m_n_resume = resume;
+}
+
+int CVdHttpDownload::StartHttpGet() {
+    EnterCriticalSection(&m_cs_handles);
+    int r = m_b_aborted ? -1 : IVdHttpDownload::StartHttpGet();
+    LeaveCriticalSection(&m_cs_handles);
+    return r;
+}
+
+void CVdHttpDownload::CloseHttp() {
+    EnterCriticalSection(&m_cs_handles);
+    IVdHttpDownload::CloseHttp();
+    LeaveCriticalSection(&m_cs_handles);
+}
+
+void CVdHttpDownload::AbortTransfer() {
+    EnterCriticalSection(&m_cs_handles);
+    m_b_aborted = true;
+    IVdHttpDownload::CloseHttp();
+    LeaveCriticalSection(&m_cs_handles);
+}
+
+HINTERNET CVdHttpDownload::Request() {
+    EnterCriticalSection(&m_cs_handles);
+    HINTERNET h = m_b_aborted ? nullptr : m_h_request.Get();
+    LeaveCriticalSection(&m_cs_handles);
+    return h;
+}
+
+bool CVdHttpDownload::OpenSectionRequest() {
+    EnterCriticalSection(&m_cs_handles);
+    if (!m_b_aborted && m_h_connection) {
+        m_h_request.Reset(OpenRequest(L"GET", TargetWithQuery(), INTERNET_FLAG_RELOAD));
+        if (m_h_request) ApplyTimeouts(m_h_request.Get(), kSectionTimeoutMs);
+    }
+    bool ok = m_h_request.Get() != nullptr;
+    LeaveCriticalSection(&m_cs_handles);
+    return ok;
+}
+
+void CVdHttpDownload::Finish(int received) {
+    m_p_state->SectionFinished();
+    DownloadLog(L"thread section:%d download total size:%d\n", m_n_index, received);
+}
+
+bool CVdHttpDownload::ReadBody(HINTERNET request, HANDLE file, char* buffer, int64_t limit, int64_t& got) {
+    got = 0;
+    for (;;) {
+        if (m_p_state->IsStopping()) return false;
+        memset(buffer, 0, kReadBuffer);
+        DWORD n = 0;
+        if (!InternetReadFile(request, buffer, kReadBuffer, &n)) {
+            if (m_p_state->IsStopping()) return false;
+            m_p_state->ReportStatus(errNetwork);
+            DownloadLog(L"InternetReadFile failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
+            return false;
+        }
+        if (n == 0) return true;
+        // bytes past what was asked for belong to no range of ours: dropped, never written
+        int64_t take = limit >= 0 ? std::min<int64_t>((int64_t)n, limit - got) : (int64_t)n;
+        if (take <= 0) continue;
+        DWORD written = 0;
+        const int64_t useful = BytesInSection(m_ll_part_pos, take, m_ull_section_length);
+        m_p_state->AddProgress(useful);
+        if (!WriteFile(file, buffer, (DWORD)take, &written, nullptr) || written != (DWORD)take) {
+            DWORD err = GetLastError();
+            m_p_state->UndoProgress(useful);
+            m_p_state->ReportStatus(errFileWrite);
+            DownloadLog(L"WriteFile failure,err:%d,line:%d\n", (int)err, __LINE__);
+            return false;
+        }
+        m_ll_part_pos += take;
+        got += take;
+    }
+}
+
+int CVdHttpDownload::RunRanges(HANDLE file, char* buffer) {
+    uint64_t cur = m_ull_start_pos;
+    int64_t received = 0;
+    bool firstPass = true;
+    for (;;) {
+        if (WaitForSingleObject(m_h_exit_event.Get(), 0) == WAIT_OBJECT_0 || m_p_state->IsStopping()) {
+            DownloadLog(L"m_h_exit_event has signal,exit thread,line:%d\n", __LINE__);
+            return 0;
+        }
+        if (firstPass && m_ll_needed <= 0) {
+            DownloadLog(L"nNeedGetGytes <= 0,do not need download,line:%d\n", __LINE__);
+            Finish((int)received);
+            return 0;
+        }
+        firstPass = false;
+        uint64_t first = 0, last = 0;
+        if (!NextRange(cur, m_ull_start_pos + (uint64_t)m_ll_needed, first, last)) {
+            DownloadLog(L"nNeedGetGytes <= 0,finish download,line:%d\n", __LINE__);
+            Finish((int)received);
+            return 0;
+        }
+        HINTERNET request = Request();
+        if (!request || !AddRangeHeaders(request, first, last)) {
+            if (m_p_state->IsStopping()) return 0;
+            m_p_state->ReportStatus(errNetwork);
+            DownloadLog(L"HttpAddRequestHeadersA failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
+            return 0;
+        }
+        if (!HttpSendRequestW(request, nullptr, 0, nullptr, 0)) {
+            if (m_p_state->IsStopping()) return 0;
+            m_p_state->ReportStatus(errNetwork);
+            DownloadLog(L"HttpSendRequest failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
+            return 0;
+        }
+        DWORD status = 0, size = sizeof(status);
+        BOOL queried = HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
+        // Only a 206 for this very range carries our bytes; an error page or a whole file sent as
+        // 200 would land in the part file as data.
+        bool placed = queried && status == HTTP_STATUS_PARTIAL_CONTENT;
+        if (placed) {
+            char value[128] = {0};
+            DWORD len = sizeof(value) - 1;
+            uint64_t at = 0;
+            if (HttpQueryInfoA(request, HTTP_QUERY_CONTENT_RANGE, value, &len, nullptr) &&
+                (!ParseContentRangeFirst(std::string(value, len), at) || at != first))
+                placed = false;
+        }
+        if (!placed) {
+            if (m_p_state->IsStopping()) return 0;
+            m_p_state->ReportStatus(errNetwork);
+            DownloadLog(L"HttpQueryInfo failure,dwRetCode:%d,err:%d,line:%d\n", (int)status, (int)GetLastError(),
+                        __LINE__);
+            return 0;
+        }
+        int64_t got = 0;
+        if (!ReadBody(request, file, buffer, (int64_t)(last - first + 1), got)) return 0;
+        if (got == 0) {
+            // no byte for a range we asked for: asking again would loop for ever
+            if (m_p_state->IsStopping()) return 0;
+            m_p_state->ReportStatus(errNetwork);
+            DownloadLog(L"InternetReadFile failure,err:%d,line:%d\n", 0, __LINE__);
+            return 0;
+        }
+        received += got;
+        // a short answer is continued right after its last byte, so the part file has no gaps
+        cur += (uint64_t)got;
+        if (received >= m_ll_needed) {
+            Finish((int)received);
+            return 0;
+        }
+    }
+}
+
+int CVdHttpDownload::RunWhole(HANDLE file, char* buffer) {
+    HINTERNET request = Request();
+    if (!request || !HttpSendRequestW(request, nullptr, 0, nullptr, 0)) {
+        if (m_p_state->IsStopping()) return 0;
+        m_p_state->ReportStatus(errNetwork);
+        DownloadLog(L"HttpSendRequest failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
+        return 0;
+    }
+    DWORD status = 0, size = sizeof(status);
+    if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
+        status != HTTP_STATUS_OK) {
+        if (m_p_state->IsStopping()) return 0;
+        m_p_state->ReportStatus(errNetwork);
+        DownloadLog(L"HttpQueryInfo failure,dwRetCode:%d,err:%d,line:%d\n", (int)status, (int)GetLastError(), __LINE__);
+        return 0;
+    }
+    int64_t got = 0;
+    if (!ReadBody(request, file, buffer, -1, got)) return 0;
+    // an older, longer part file must not leave its tail behind this body
+    SetEndOfFile(file);
+    Finish((int)got);
+    return 0;
+}
+
+int CVdHttpDownload::Execute() {
+    try {
+        StartHttpGet();  // a failed start shows as a failed request below
+        OpenSectionRequest();
+        const wchar_t* part = GetFileName();
+        CScopedHandle file(part ? CreateFileW(part, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)
+                                : INVALID_HANDLE_VALUE);
+        if (!file.Valid()) {
+            DWORD err = GetLastError();
+            m_p_state->ReportStatus(errFileWrite);
+            DownloadLog(L"CreateFile failure,err:%d,line:%d\n", (int)err, __LINE__);
+            CloseHttp();
+            return 0;
+        }
+        char* buffer = new (std::nothrow) char[kReadBuffer];
+        if (!buffer) {
+            m_p_state->ReportStatus(errNoMemory);
+            DownloadLog(L"malloc memory failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
+            CloseHttp();
+            return 0;
+        }
+        DownloadLog(L"--->in thread section:%d,startpos:%llu,needGetBytes:%llu\n", m_n_index,
+                    (unsigned long long)m_ull_start_pos, (unsigned long long)m_ll_needed);
+        m_ll_part_pos = 0;
+        if (m_n_resume && IsSupportPartial()) {
+            LARGE_INTEGER at;
+            at.QuadPart = m_ll_file_start;
+            SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN);
+            m_ll_part_pos = m_ll_file_start;
+        }
+        if (IsSupportPartial())
+            RunRanges(file.Get(), buffer);
+        else
+            RunWhole(file.Get(), buffer);
+        delete[] buffer;
+        CloseHttp();
+    } catch (...) {
+        DownloadLog(L"CVdHttpDownload::Execute UNexpected excepiton....\n");
+        CloseHttp();
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// CMtHttpDownload
+
+CMtHttpDownload::CMtHttpDownload() : m_p_state(new MtDownloadState()) {}
+
+CMtHttpDownload::~CMtHttpDownload() {
+    StopDownload();
+    CleanupTempCacheFolder(false);
+}
+
+void CMtHttpDownload::SetProgressCallback(ProgressCallback cb, void* ctx) {
+    m_pfn_callback = cb;
+    m_p_context = ctx;
+}
+
+void CMtHttpDownload::SetProgressRange(float start, float end) { m_p_state->SetRange(start, end); }
+
+void CMtHttpDownload::SetTempSubFolder(const wchar_t* name) {
+    if (name && *name) m_temp_sub_folder = name;
+}
+
+int CMtHttpDownload::StartDownload(const wchar_t* url, const wchar_t* output) {
+    // two helpers on the same part files would corrupt them
+    StopDownload();
+    StartRecord* rec = new (std::nothrow) StartRecord();
+    if (!rec) {
+        m_p_state->ReportStatus(errNoMemory);
+        return 0;
+    }
+    rec->m_p_owner = this;
+    if (url) rec->m_s_url.assign(url, wcsnlen(url, 1023));
+    if (output) rec->m_s_output.assign(output, wcsnlen(output, 1023));
+    m_p_state->m_b_stopping = false;
+    m_h_helper.Reset((HANDLE)_beginthreadex(nullptr, 0, HelperThread, rec, 0, &m_n_helper_id));
+    if (!m_h_helper.Valid()) {
+        delete rec;
+        DownloadLog(L"malloc memory failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
+        m_p_state->ReportStatus(errNoMemory);
+    }
+    return 0;
+}
+
+unsigned __stdcall CMtHttpDownload::HelperThread(void* p) {
+    StartRecord* rec = static_cast<StartRecord*>(p);
+    try {
+        rec->m_p_owner->HelperThreadImp(*rec);
+    } catch (...) {
+        DownloadLog(L"HelperThreadImp UNexpected excepiton....\n");
+    }
+    delete rec;
+    return 0;
+}
+
+void CMtHttpDownload::HelperThreadImp(const StartRecord& rec) {
+    MtDownloadState& state = *m_p_state;
+    if (rec.m_s_url.empty() || rec.m_s_output.empty()) {
+        state.ReportStatus(errNoMemory);
+        DownloadLog(L"url null or filename null,line:%d\n", __LINE__);
+        return;
+    }
+    DownloadLog(L"HelperThreadImp url:%s,filename:%s\n", rec.m_s_url.c_str(), rec.m_s_output.c_str());
+
+    uint64_t total = 0;
+    int partial = 0;
+    {
+        CVdHttpDownloadTester probe;
+        probe.SetRequest(rec.m_s_url.c_str(), rec.m_s_output.c_str());
+        probe.Execute();
+        total = probe.GetWebFileSize();
+        partial = probe.IsSupportPartial();
+    }
+    if (state.IsStopping()) return;
+    if (total == 0) {
+        DownloadLog(L"websiteTestRequest.GetWebFileSize is 0,line:%d\n", __LINE__);
+        state.ReportStatus(errFileSize);
+        return;
+    }
+    if (total > (uint64_t)INT64_MAX) {
+        DownloadLog(L"websiteTestRequest.GetWebFileSize is 0,line:%d\n", __LINE__);
+        state.ReportStatus(errFileSize);
+        return;
+    }
+
+    DownloadLog(L"is support breakpoint:%d\n", m_n_support_breakpoint);
+    DownloadLog(L"m_temp_sub_folder:%s\n", m_temp_sub_folder.c_str());
+    std::wstring folder;
+    if (!GetTempCacheFolder(folder, m_temp_sub_folder)) {
+        state.ReportStatus(errFileWrite);
+        DownloadLog(L"CreateFile failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
+        return;
+    }
+    m_temp_folder = folder;
+    if (!m_n_support_breakpoint) ClearFolder(m_temp_folder, false);
+    DownloadLog(L"temp cache folder:%s\n", m_temp_folder.c_str());
+    if (!m_temp_sub_folder.empty() && m_temp_folder.find(m_temp_sub_folder) == std::wstring::npos) {
+        DownloadLog(L"m_temp_sub_folder:%s is not null,but m_temp_folder:%s cant find it\n", m_temp_sub_folder.c_str(),
+                    m_temp_folder.c_str());
+        GetTempCacheFolder(m_temp_folder, m_temp_sub_folder);
+        DownloadLog(L"temp cache folder:%s\n", m_temp_folder.c_str());
+    }
+    PlanAndStart(rec.m_s_url, rec.m_s_output, total, partial == 1);
+}
+
+bool CMtHttpDownload::PlanAndStart(const std::wstring& url, const std::wstring& output, uint64_t total, bool partial) {
+    MtDownloadState& state = *m_p_state;
+    std::wstring base, ext;
+    SplitOutputName(output, base, ext);
+    const int resume = partial ? m_n_support_breakpoint : 0;
+    state.ResetForStart(m_pfn_callback, m_p_context, (int64_t)total, output, resume);
+
+    if (!partial) m_n_section_count = 1;
+    std::vector<VdSectionPlan> plan = PlanSections(total, m_n_section_count);
+    if (partial)
+        for (size_t i = 0; i < plan.size(); ++i)
+            DownloadLog(L"first,calcuate thread section:%d,starts:%llu,bytes:%llu\n", (int)i,
+                        (unsigned long long)plan[i].m_ull_start, (unsigned long long)plan[i].m_ull_length);
+
+    // The table is complete before any worker runs; StopDownload reads it only after joining us.
+    std::vector<SectionSlot>& rows = state.m_v_sections;
+    rows.assign(plan.size(), SectionSlot());
+    state.m_n_section_count = (int)plan.size();
+    for (size_t i = 0; i < plan.size(); ++i) {
+        if (state.IsStopping()) return false;
+        CVdHttpDownload* worker = new (std::nothrow) CVdHttpDownload();
+        if (!worker || !worker->CreateExitEvent()) {
+            delete worker;
+            state.ReportStatus(errNoMemory);
+            DownloadLog(L"malloc memory failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
+            return false;
+        }
+        worker->SetSupportPartial(partial ? 1 : 0);
+        worker->AttachState(&state);
+        const std::wstring part = PartFilePath(m_temp_folder, base, ext, (int)i);
+        DownloadLog(L"dest temp part file:%s\n", part.c_str());
+        worker->SetRequest(url.c_str(), part.c_str());
+
+        VdResumePoint from = ResumePoint(plan[i], -1);
+        int workerResume = 0;
+        if (partial && resume) {
+            int64_t s = FileSize64(part);
+            if (s >= 0) {
+                from = ResumePoint(plan[i], s);
+                workerResume = 1;
+                DownloadLog(L"breakpoint temp part file:%s\n", part.c_str());
+                DownloadLog(L"breakpoint thread section:%d,file start:%llu,start:%llu,bytes:%llu\n", (int)i,
+                            (unsigned long long)s, (unsigned long long)from.m_ull_start_pos,
+                            (unsigned long long)from.m_ll_needed);
+                state.AddPresent(from.m_ll_present);
+            } else {
+                DownloadLog(L"breakpoint not exist temp part file:%s,error:%d\n", part.c_str(), (int)GetLastError());
+            }
+        } else if (partial) {
+            DownloadLog(L"not breakpoint, temp part file:%s\n", part.c_str());
+        }
+        worker->SetSection(plan[i], (int)i, (int64_t)total, from, workerResume);
+        rows[i].m_p_worker = worker;
+        rows[i].m_n_index = (int)i;
+        rows[i].m_h_thread =
+            (HANDLE)_beginthreadex(nullptr, 0, SectionThread, worker, CREATE_SUSPENDED, &rows[i].m_n_thread_id);
+        if (!rows[i].m_h_thread) {
+            state.ReportStatus(errNoMemory);
+            DownloadLog(L"malloc memory failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
+            return false;
+        }
+    }
+    state.MarkStartTick(partial);
+    for (SectionSlot& row : rows) {
+        if (state.IsStopping()) return false;
+        row.m_b_resumed = true;
+        ResumeThread(row.m_h_thread);
+    }
+    return true;
+}
+
+void CMtHttpDownload::StopDownload() {
+    MtDownloadState& state = *m_p_state;
+    state.BeginStop();
+    // The helper may still be probing or planning; it leaves at its next check and starts nothing.
+    if (m_h_helper.Valid()) {
+        WaitForSingleObject(m_h_helper.Get(), INFINITE);
+        m_h_helper.Reset();
+        m_n_helper_id = 0;
+    }
+    std::vector<SectionSlot>& rows = state.m_v_sections;
+    // wake every worker first, so that they wind down together rather than one after another
+    for (SectionSlot& row : rows) {
+        if (!row.m_p_worker) continue;
+        SetEvent(row.m_p_worker->ExitEvent());
+        row.m_p_worker->AbortTransfer();
+        if (row.m_h_thread && !row.m_b_resumed) {
+            row.m_b_resumed = true;
+            ResumeThread(row.m_h_thread);
+        }
+    }
+    for (SectionSlot& row : rows) {
+        if (row.m_h_thread) {
+            WaitForSingleObject(row.m_h_thread, INFINITE);
+            CloseHandle(row.m_h_thread);
+        }
+        delete row.m_p_worker;
+        row = SectionSlot();
+    }
+    rows.clear();
+    state.m_n_section_count = 0;
+}
+
+void CMtHttpDownload::CleanupTempCacheFolder(bool bForceDel) {
+    if (m_temp_folder.empty()) return;
+    std::wstring folder = m_temp_folder;
+    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    if (!PathExists(folder)) {
+        DownloadLog(L"not exist temp cache folder:%s\n", folder.c_str());
+        return;
+    }
+    if (bForceDel) {
+        DownloadLog(L"bForceDel true,delete folder:%s\n", folder.c_str());
+        DeleteFileOrFolder(folder);
+    } else if (m_p_state->IsSuccess()) {
+        DownloadLog(L"bForceDel false,but download success,delete folder:%s\n", folder.c_str());
+        DeleteFileOrFolder(folder);
+    }
+}
+
+}  // namespace VdFouncationHttpDownload
