@@ -131,6 +131,12 @@ void MtDownloadState::SetRange(float start, float end) {
     m_f_range_end = end;
 }
 
+void MtDownloadState::SetCallback(ProgressCallback cb, void* ctx) {
+    CLock lock(m_h_mutex);
+    m_pfn_callback = cb;
+    m_p_context = ctx;
+}
+
 void MtDownloadState::BeginStop() {
     CLock lock(m_h_mutex);
     m_b_stopping = true;
@@ -561,6 +567,7 @@ CMtHttpDownload::~CMtHttpDownload() {
 void CMtHttpDownload::SetProgressCallback(ProgressCallback cb, void* ctx) {
     m_pfn_callback = cb;
     m_p_context = ctx;
+    m_p_state->SetCallback(cb, ctx);
 }
 
 void CMtHttpDownload::SetProgressRange(float start, float end) { m_p_state->SetRange(start, end); }
@@ -580,6 +587,8 @@ int CMtHttpDownload::StartDownload(const wchar_t* url, const wchar_t* output) {
     rec->m_p_owner = this;
     if (url) rec->m_s_url.assign(url, wcsnlen(url, 1023));
     if (output) rec->m_s_output.assign(output, wcsnlen(output, 1023));
+    // the helper's own failures (no URL, no size) go to the owner's callback too
+    m_p_state->SetCallback(m_pfn_callback, m_p_context);
     m_p_state->m_b_stopping = false;
     m_h_helper.Reset((HANDLE)_beginthreadex(nullptr, 0, HelperThread, rec, 0, &m_n_helper_id));
     if (!m_h_helper.Valid()) {

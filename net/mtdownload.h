@@ -90,6 +90,7 @@ public:
     void AddPresent(int64_t n);  // bytes found in part files, before the workers start
     void MarkStartTick(bool takeResumeFraction);
     void SetRange(float start, float end);
+    void SetCallback(ProgressCallback cb, void* ctx);
     bool IsSuccess() const { return m_n_success != 0; }
 
     std::vector<SectionSlot>& Sections() { return m_v_sections; }

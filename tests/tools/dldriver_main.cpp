@@ -48,7 +48,7 @@ void OnProgress(const DownloadProgressInfo* info, void* ctx) {
 }
 
 void PrintLog(const wchar_t* text) {
-    fwprintf(stderr, L"%s", text);
+    fputws(text, stderr);
 }
 
 }  // namespace
