@@ -613,8 +613,8 @@ unsigned __stdcall CMtHttpDownload::HelperThread(void* p) {
 void CMtHttpDownload::HelperThreadImp(const StartRecord& rec) {
     MtDownloadState& state = *m_p_state;
     if (rec.m_s_url.empty() || rec.m_s_output.empty()) {
-        state.ReportStatus(errNoMemory);
         DownloadLog(L"url null or filename null,line:%d\n", __LINE__);
+        state.ReportStatus(errNoMemory);
         return;
     }
     DownloadLog(L"HelperThreadImp url:%s,filename:%s\n", rec.m_s_url.c_str(), rec.m_s_output.c_str());

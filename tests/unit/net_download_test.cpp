@@ -395,6 +395,7 @@ TEST_F(NetDownload, ProbeFailuresAndMissingArguments) {
     Control("head_status?status=404");
     Start(6, 1);
     EXPECT_EQ(errFileSize, m_rec.Wait());
+    m_dl.StopDownload();  // joined: every log line of that start is in
     EXPECT_TRUE(Logged(L"websiteTestRequest.GetWebFileSize is 0,line:"));
     Control("head_status?status=");
 
@@ -403,6 +404,7 @@ TEST_F(NetDownload, ProbeFailuresAndMissingArguments) {
     m_dl.SetProgressCallback(CRecorder::Callback, &m_rec);
     m_dl.StartDownload(L"", m_output.c_str());
     EXPECT_EQ(errNoMemory, m_rec.Wait());
+    m_dl.StopDownload();
     EXPECT_TRUE(Logged(L"url null or filename null,line:"));
 }
 
