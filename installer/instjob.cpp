@@ -132,17 +132,16 @@ PackageCheck CheckPackageDigest(const std::wstring& path, long long serverSize, 
     return PackageCheck::Mismatch;
 }
 
-bool CheckLocalInstExe(CInstServerInfoSlot& slot, std::wstring& cachePath,
+bool CheckLocalInstExe(InstServerInfo& info, std::wstring& cachePath, bool& fetched,
                        const std::function<std::unique_ptr<InstServerInfo>()>& request) {
     cachePath.clear();
-    InstServerInfo info = slot.Get();
+    fetched = false;
     if (info.m_s_version.empty()) {
         WriteLogW(L"not server info,request now\n");
         std::unique_ptr<InstServerInfo> fresh = request ? request() : nullptr;
         if (!fresh || fresh->m_s_version.empty()) return true;
-        // a late answer may have arrived meanwhile: the one asked for here is at least as fresh
-        slot.Set(*fresh);
         info = *fresh;
+        fetched = true;
     }
     // the version becomes part of a file name: a value that is not a plain name is not cached
     if (!IsSafePathComponent(info.m_s_version)) {
@@ -152,10 +151,6 @@ bool CheckLocalInstExe(CInstServerInfoSlot& slot, std::wstring& cachePath,
     cachePath = GetCachedSetupPath(info.m_n_x64 != 0, kSub, info.m_s_version.c_str());
     if (!PathExists(cachePath)) return true;
     return !ValidInstExe(cachePath, info.m_ll_size, true, info.m_s_md5, nullptr);
-}
-
-bool CheckLocalInstExe(CInstServerInfoSlot& slot, std::wstring& cachePath) {
-    return CheckLocalInstExe(slot, cachePath, [] { return SendInstServerInfoRequest(); });
 }
 
 bool CheckInstalledVardoExe(const InstallCheckInput& in) {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "installer/serverinfoslot.h"
+#include "net/serverinfo.h"
 #include "installer/workflow_rules.h"
 
 // At most this many runs of the setup per installation, one right after the other.
@@ -46,12 +46,12 @@ inline bool ValidInstExe(const std::wstring& path, long long serverSize, bool ke
     return CheckPackageDigest(path, serverSize, keepCache, serverMd5, cleanupTempCache) == PackageCheck::Valid;
 }
 
-// True when a download is needed; false when the cached package at `cachePath` is valid. Asks the
-// server itself (and keeps the answer in the slot) when the slot holds no version yet.
-// `request` stands in for SendInstServerInfoRequest.
-bool CheckLocalInstExe(CInstServerInfoSlot& slot, std::wstring& cachePath,
+// True when a download is needed; false when the cached package at `cachePath` is valid. Works on
+// the caller's copy of the server-info record: without a version it asks the server itself
+// (`request` stands in for SendInstServerInfoRequest) and sets `fetched` when the record was
+// replaced by the answer, which the caller then keeps.
+bool CheckLocalInstExe(InstServerInfo& info, std::wstring& cachePath, bool& fetched,
                        const std::function<std::unique_ptr<InstServerInfo>()>& request);
-bool CheckLocalInstExe(CInstServerInfoSlot& slot, std::wstring& cachePath);
 
 // ---- installation ----------------------------------------------------------------------------
 // What the product check needs, taken when the job is made: the install thread reads no window

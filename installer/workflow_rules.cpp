@@ -44,28 +44,27 @@ bool IsInLowSpeedWindow(int percent, int resumePercent) { return percent != 5 &&
 
 bool IsLowSpeed(double speedKBps) { return speedKBps <= 50.0; }
 
-RestartAction CRestartPolicy::OnDownloadError(uint32_t tick) {
-    if (IsExhausted()) {
-        m_b_error_pending = false;
-        return RestartAction::Fail;
-    }
-    m_b_error_pending = true;
-    m_dw_error_tick = tick;
-    return RestartAction::None;
+RestartAction RestartRuleOnError(int restartCount) {
+    return restartCount >= kRestartLimit ? RestartAction::Fail : RestartAction::None;
 }
 
-RestartAction CRestartPolicy::OnTimer(uint32_t tick) {
-    if (!m_b_error_pending || IsExhausted()) return RestartAction::None;
+RestartAction RestartRuleOnTimer(bool& errorPending, uint32_t errorTick, int& restartCount, uint32_t now) {
+    if (!errorPending || restartCount >= kRestartLimit) return RestartAction::None;
     // unsigned difference: right across the 49.7-day wrap of the tick count
-    if (static_cast<uint32_t>(tick - m_dw_error_tick) < kRestartQuietMs) return RestartAction::Wait;
-    m_b_error_pending = false;
-    ++m_n_restart_count;
-    return IsExhausted() ? RestartAction::Fail : RestartAction::Restart;
+    if (static_cast<uint32_t>(now - errorTick) < kRestartQuietMs) return RestartAction::Wait;
+    errorPending = false;
+    ++restartCount;
+    return restartCount >= kRestartLimit ? RestartAction::Fail : RestartAction::Restart;
 }
 
-bool ShouldKeepPartFiles(int lastDownloadStatus, bool digestRejected) {
-    return lastDownloadStatus != kStatusSuccess && !digestRejected;
+RestartAction CRestartPolicy::OnDownloadError(uint32_t tick) {
+    RestartAction a = RestartRuleOnError(m_n_restart_count);
+    m_b_error_pending = a != RestartAction::Fail;
+    if (m_b_error_pending) m_dw_error_tick = tick;
+    return a;
 }
+
+bool ShouldKeepPartFiles(int lastDownloadStatus) { return lastDownloadStatus != kStatusSuccess; }
 
 bool IsSafePathComponent(const std::wstring& text) {
     if (text.empty() || text.size() > 100 || text == L"." || text == L"..") return false;

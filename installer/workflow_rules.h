@@ -38,14 +38,19 @@ enum class RestartAction {
 // Download errors wait 40 s and are restarted at most 14 times; the 15th error ends on the failure
 // page. Once restarts are used up, a further error (after a manual retry) fails at once instead of
 // waiting for a restart that will never come.
+// An error status arrived: Fail when restarts are used up (nothing is then pending), else None
+// and the caller marks the error pending with its tick.
+RestartAction RestartRuleOnError(int restartCount);
+// The 5-second status timer at `now`.
+RestartAction RestartRuleOnTimer(bool& errorPending, uint32_t errorTick, int& restartCount, uint32_t now);
+
+// The same rule with its state.
 class CRestartPolicy {
 public:
-    // An error status arrived at `tick`. Returns Fail when restarts are used up, else None (the
-    // error then waits for OnTimer).
     RestartAction OnDownloadError(uint32_t tick);
-    // The 5-second status timer at `tick`.
-    RestartAction OnTimer(uint32_t tick);
-
+    RestartAction OnTimer(uint32_t tick) {
+        return RestartRuleOnTimer(m_b_error_pending, m_dw_error_tick, m_n_restart_count, tick);
+    }
     bool IsErrorPending() const { return m_b_error_pending; }
     int RestartCount() const { return m_n_restart_count; }
     bool IsExhausted() const { return m_n_restart_count >= kRestartLimit; }
@@ -61,9 +66,10 @@ constexpr int kStatusNone = -1;  // no progress record yet
 constexpr int kStatusDownloading = 1;
 constexpr int kStatusSuccess = 2;
 
-// Part files are worth keeping whenever the last download did not finish and its bytes were not
-// found bad: the next start resumes from them.
-bool ShouldKeepPartFiles(int lastDownloadStatus, bool digestRejected);
+// Part files are worth keeping whenever the last download did not finish: the next start resumes
+// from them. After a success they are spent, and a package that failed its digest (which also
+// ends a download with success) must never be resumed.
+bool ShouldKeepPartFiles(int lastDownloadStatus);
 
 // ---- names, folders and addresses --------------------------------------------------------------
 // One path component made of a server value: not empty, not "." or "..", no separator, drive

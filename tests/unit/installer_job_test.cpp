@@ -137,39 +137,39 @@ TEST_F(InstallerJob, CachedPackageIsUsedOnlyWhenItsDigestMatches) {
     const std::string bytes = "cached package bytes";
     ASSERT_TRUE(vdtest::WriteFileBytes(cached, bytes));
 
-    CInstServerInfoSlot slot;
     InstServerInfo info;
     info.m_s_version = version;
     info.m_n_x64 = 1;
     info.m_ll_size = (long long)bytes.size();
     info.m_s_md5 = Md5Of(bytes);
-    slot.Set(info);
     int asked = 0;
     auto request = [&] { ++asked; return std::unique_ptr<InstServerInfo>(); };
 
     std::wstring path;
-    EXPECT_FALSE(CheckLocalInstExe(slot, path, request)) << "valid cache: no download";
+    bool fetched = true;
+    EXPECT_FALSE(CheckLocalInstExe(info, path, fetched, request)) << "valid cache: no download";
     EXPECT_EQ(cached, path);
     EXPECT_EQ(0, asked);
+    EXPECT_FALSE(fetched);
 
     info.m_s_md5 = Md5Of("another build");
-    slot.Set(info);
-    EXPECT_TRUE(CheckLocalInstExe(slot, path, request));
+    EXPECT_TRUE(CheckLocalInstExe(info, path, fetched, request));
     EXPECT_FALSE(PathExists(cached)) << "a stale cached package is deleted";
 
     // a tampered version must not become a path outside the data folder
     info.m_s_version = L"..\\..\\evil";
-    slot.Set(info);
-    EXPECT_TRUE(CheckLocalInstExe(slot, path, request));
+    EXPECT_TRUE(CheckLocalInstExe(info, path, fetched, request));
     EXPECT_EQ(L"", path);
 }
 
 TEST_F(InstallerJob, WithoutAVersionTheWorkerAsksTheServerAndKeepsTheAnswer) {
-    CInstServerInfoSlot slot;
+    InstServerInfo info;
     std::wstring path;
+    bool fetched = true;
     int asked = 0;
-    EXPECT_TRUE(CheckLocalInstExe(slot, path, [&] { ++asked; return std::unique_ptr<InstServerInfo>(); }));
+    EXPECT_TRUE(CheckLocalInstExe(info, path, fetched, [&] { ++asked; return std::unique_ptr<InstServerInfo>(); }));
     EXPECT_EQ(1, asked);
+    EXPECT_FALSE(fetched);
 
     auto answer = [&] {
         ++asked;
@@ -179,9 +179,10 @@ TEST_F(InstallerJob, WithoutAVersionTheWorkerAsksTheServerAndKeepsTheAnswer) {
         r->m_n_x64 = 0;
         return r;
     };
-    EXPECT_TRUE(CheckLocalInstExe(slot, path, answer)) << "nothing cached for that version";
+    EXPECT_TRUE(CheckLocalInstExe(info, path, fetched, answer)) << "nothing cached for that version";
     EXPECT_EQ(2, asked);
-    EXPECT_EQ(L"5.4.3.2", slot.Get().m_s_version);
+    EXPECT_TRUE(fetched);
+    EXPECT_EQ(L"5.4.3.2", info.m_s_version);
     EXPECT_EQ(GetCachedSetupPath(false, L"Vardo", L"5.4.3.2"), path);
     EXPECT_NE(std::string::npos, LogText().find("not server info,request now"));
 }

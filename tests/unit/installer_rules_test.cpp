@@ -82,13 +82,11 @@ TEST(InstallerRules, RestartQuietPeriodSurvivesTheTickWrap) {
     EXPECT_EQ(RestartAction::Restart, p.OnTimer(t + 40000u));
 }
 
-TEST(InstallerRules, QuitKeepsPartFilesUnlessTheDownloadSucceededOrWasRejected) {
-    EXPECT_TRUE(ShouldKeepPartFiles(kStatusDownloading, false));
-    EXPECT_TRUE(ShouldKeepPartFiles(-4, false)) << "waiting for its restart: the quit box promised a resume";
-    EXPECT_TRUE(ShouldKeepPartFiles(-6, false));
-    EXPECT_FALSE(ShouldKeepPartFiles(kStatusSuccess, false));
-    EXPECT_FALSE(ShouldKeepPartFiles(kStatusSuccess, true));
-    EXPECT_FALSE(ShouldKeepPartFiles(-4, true)) << "bytes found bad are never resumed";
+TEST(InstallerRules, QuitKeepsPartFilesUnlessTheDownloadSucceeded) {
+    EXPECT_TRUE(ShouldKeepPartFiles(kStatusDownloading));
+    EXPECT_TRUE(ShouldKeepPartFiles(-4)) << "waiting for its restart: the quit box promised a resume";
+    EXPECT_TRUE(ShouldKeepPartFiles(-6));
+    EXPECT_FALSE(ShouldKeepPartFiles(kStatusSuccess));
 }
 
 TEST(InstallerRules, TempSubFolderIsOneSafeFolderName) {
