@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "installer/workflow_msgs.h"
+#include "installer/mainframe.h"
 #include "local/cleanup.h"
 #include "local/inifile.h"
 #include "local/vdlog.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "installer/instjob.h"
-#include "installer/workflow_msgs.h"
+#include "installer/mainframe.h"
 #include "local/cleanup.h"
 #include "local/inifile.h"
 #include "local/vdlog.h"
