@@ -6,13 +6,54 @@
 
 namespace Utilities {
 
-CGenericHttp::CGenericHttp() : m_dw_owner_thread(0), m_dw_last_error(0) { InitializeCriticalSection(&m_cs); }
+CGenericHttp::CGenericHttp() : m_dw_owner_thread(0), m_b_cancelled(false), m_dw_last_error(0) {
+    InitializeCriticalSection(&m_cs);
+    InitializeCriticalSection(&m_cs_handles);
+}
 
 CGenericHttp::~CGenericHttp() {
+    ResetHandles();
+    DeleteCriticalSection(&m_cs_handles);
+    DeleteCriticalSection(&m_cs);
+}
+
+bool CGenericHttp::KeepHandle(CScopedInternetHandle& slot, HINTERNET h) {
+    EnterCriticalSection(&m_cs_handles);
+    bool keep = h && !m_b_cancelled;
+    if (keep) {
+        slot.Reset(h);
+    } else if (h) {
+        InternetCloseHandle(h);
+        SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+    }
+    LeaveCriticalSection(&m_cs_handles);
+    return keep;
+}
+
+HINTERNET CGenericHttp::PeekHandle(const CScopedInternetHandle& slot) {
+    EnterCriticalSection(&m_cs_handles);
+    HINTERNET h = slot.Get();
+    LeaveCriticalSection(&m_cs_handles);
+    return h;
+}
+
+void CGenericHttp::ResetHandles() {
+    EnterCriticalSection(&m_cs_handles);
     m_h_request.Reset();
     m_h_connection.Reset();
     m_h_session.Reset();
-    DeleteCriticalSection(&m_cs);
+    LeaveCriticalSection(&m_cs_handles);
+}
+
+void CGenericHttp::CancelInFlight() {
+    EnterCriticalSection(&m_cs_handles);
+    if (m_dw_owner_thread) {
+        m_b_cancelled = true;
+        m_h_request.Reset();
+        m_h_connection.Reset();
+        m_h_session.Reset();
+    }
+    LeaveCriticalSection(&m_cs_handles);
 }
 
 CGenericHttp& GetGenericHttp() {
@@ -41,15 +82,19 @@ void CGenericHttp::CrackHttpUrl(const char* url, std::string& scheme, std::strin
 }
 
 int CGenericHttp::Connect(const char* host, INTERNET_PORT port) {
-    m_h_session.Reset(InternetOpenA(VD_HTTP_USER_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, "", "", 0));
-    if (m_h_session) {
-        m_h_connection.Reset(InternetConnectA(m_h_session.Get(), host, port, nullptr, nullptr, INTERNET_SERVICE_HTTP,
-                                              INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION, 0));
-        if (m_h_connection && InternetAttemptConnect(0) == ERROR_SUCCESS) return 1;
+    if (KeepHandle(m_h_session, InternetOpenA(VD_HTTP_USER_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, "", "", 0))) {
+        HINTERNET session = PeekHandle(m_h_session);
+        HINTERNET connection = session ? InternetConnectA(session, host, port, nullptr, nullptr, INTERNET_SERVICE_HTTP,
+                                                          INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION, 0)
+                                       : nullptr;
+        if (KeepHandle(m_h_connection, connection) && InternetAttemptConnect(0) == ERROR_SUCCESS) return 1;
     }
     m_dw_last_error = GetLastError();
+    if (!m_dw_last_error) m_dw_last_error = ERROR_INTERNET_OPERATION_CANCELLED;
+    EnterCriticalSection(&m_cs_handles);
     m_h_connection.Reset();
     m_h_session.Reset();
+    LeaveCriticalSection(&m_cs_handles);
     return 0;
 }
 
@@ -58,11 +103,12 @@ int CGenericHttp::Post(const char* url, const char* body, DWORD length) {
     if (m_dw_owner_thread == GetCurrentThreadId()) {
         // a Post without Close before it: keep one hold, drop the stale handles
         LeaveCriticalSection(&m_cs);
-        m_h_request.Reset();
-        m_h_connection.Reset();
-        m_h_session.Reset();
+        ResetHandles();
     }
+    EnterCriticalSection(&m_cs_handles);
     m_dw_owner_thread = GetCurrentThreadId();
+    m_b_cancelled = false;
+    LeaveCriticalSection(&m_cs_handles);
 
     std::string scheme, host, path;
     INTERNET_PORT port = 0;
@@ -70,29 +116,33 @@ int CGenericHttp::Post(const char* url, const char* body, DWORD length) {
     if (!Connect(host.c_str(), port)) return 0;
 
     const char* accept[] = {"*/*", nullptr};
-    m_h_request.Reset(HttpOpenRequestA(m_h_connection.Get(), "POST", path.c_str(), "HTTP/1.0", "", accept,
-                                       INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
-                                           INTERNET_FLAG_FORMS_SUBMIT,
-                                       0));
-    if (!m_h_request) {
-        m_dw_last_error = GetLastError();
+    HINTERNET connection = PeekHandle(m_h_connection);
+    HINTERNET opened = connection ? HttpOpenRequestA(connection, "POST", path.c_str(), "HTTP/1.0", "", accept,
+                                                     INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
+                                                         INTERNET_FLAG_FORMS_SUBMIT,
+                                                     0)
+                                  : nullptr;
+    if (!KeepHandle(m_h_request, opened)) {
+        m_dw_last_error = connection ? GetLastError() : ERROR_INTERNET_OPERATION_CANCELLED;
         return 0;
     }
+    // From here a cancel closes the request under this thread: the calls below then fail.
+    HINTERNET request = PeekHandle(m_h_request);
     DWORD ms = 20000, conns = 6;
-    InternetSetOptionA(m_h_request.Get(), INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof(ms));
-    InternetSetOptionA(m_h_request.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof(ms));
-    InternetSetOptionA(m_h_request.Get(), INTERNET_OPTION_DATA_SEND_TIMEOUT, &ms, sizeof(ms));
-    InternetSetOptionA(m_h_request.Get(), INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &ms, sizeof(ms));
-    InternetSetOptionA(m_h_request.Get(), INTERNET_OPTION_MAX_CONNS_PER_SERVER, &conns, sizeof(conns));
-    InternetSetOptionA(m_h_request.Get(), INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &conns, sizeof(conns));
+    InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof(ms));
+    InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof(ms));
+    InternetSetOptionA(request, INTERNET_OPTION_DATA_SEND_TIMEOUT, &ms, sizeof(ms));
+    InternetSetOptionA(request, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &ms, sizeof(ms));
+    InternetSetOptionA(request, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &conns, sizeof(conns));
+    InternetSetOptionA(request, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &conns, sizeof(conns));
 
     static const char kAccept[] = "Accept: */*\r\n";
-    if (!HttpAddRequestHeadersA(m_h_request.Get(), kAccept, 13, HTTP_ADDREQ_FLAG_REPLACE)) {
-        m_dw_last_error = GetLastError();
+    if (!request || !HttpAddRequestHeadersA(request, kAccept, 13, HTTP_ADDREQ_FLAG_REPLACE)) {
+        m_dw_last_error = request ? GetLastError() : ERROR_INTERNET_OPERATION_CANCELLED;
         return 0;
     }
     static const char kContentType[] = "Content-Type: multipart/form-data\r\n";
-    if (!HttpSendRequestA(m_h_request.Get(), kContentType, 35, (LPVOID)body, length)) {
+    if (!HttpSendRequestA(request, kContentType, 35, (LPVOID)body, length)) {
         m_dw_last_error = GetLastError();
         return 0;
     }
@@ -102,11 +152,11 @@ int CGenericHttp::Post(const char* url, const char* body, DWORD length) {
 int CGenericHttp::Close() {
     // Another thread between its Post and Close owns the handles: leave them alone.
     if (!TryEnterCriticalSection(&m_cs)) return 1;
-    m_h_request.Reset();
-    m_h_connection.Reset();
-    m_h_session.Reset();
+    ResetHandles();
     if (m_dw_owner_thread == GetCurrentThreadId()) {
+        EnterCriticalSection(&m_cs_handles);
         m_dw_owner_thread = 0;
+        LeaveCriticalSection(&m_cs_handles);
         LeaveCriticalSection(&m_cs);  // the hold taken by Post
     }
     LeaveCriticalSection(&m_cs);

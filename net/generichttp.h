@@ -21,6 +21,10 @@ public:
     int Post(const char* url, const char* body, DWORD length);
     // Closes request, connection and session and gives the instance up; returns 1.
     int Close();
+    // Closes the handles of the exchange in flight, whichever thread holds the instance, so its
+    // remaining steps fail; never waits for the holder, whose Close then finds nothing left.
+    // For a worker that must stop: call it until the worker has ended.
+    void CancelInFlight();
 
     int Connect(const char* host, INTERNET_PORT port);
     // Outputs stay empty when the URL cannot be split; path runs to the end of the URL (query included).
@@ -30,8 +34,15 @@ public:
     DWORD GetLastErrorCode() const { return m_dw_last_error; }
 
 private:
+    // Stores a handle the holder just opened, or closes it when CancelInFlight came first.
+    bool KeepHandle(CScopedInternetHandle& slot, HINTERNET h);
+    HINTERNET PeekHandle(const CScopedInternetHandle& slot);
+    void ResetHandles();
+
     CRITICAL_SECTION m_cs;
+    CRITICAL_SECTION m_cs_handles;  // the handle members, between the holder and CancelInFlight
     DWORD m_dw_owner_thread;  // thread between Post and Close, 0 when free
+    bool m_b_cancelled;       // the holder's exchange was cancelled; cleared by the next Post
     CScopedInternetHandle m_h_session;
     CScopedInternetHandle m_h_connection;
     CScopedInternetHandle m_h_request;
