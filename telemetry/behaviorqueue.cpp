@@ -1,0 +1,328 @@
+#include "telemetry/behaviorqueue.h"
+
+#include <process.h>
+
+#include "local/inifile.h"
+#include "local/vdlog.h"
+#include "net/generichttp.h"
+#include "probes/fileversion.h"
+#include "probes/hostinfo.h"
+#include "telemetry/telemetryutil.h"
+#include "vd_endpoints.h"
+
+namespace VdFouncationBehaviorGather {
+
+namespace {
+
+// A stored file beyond this is not ours to load; it stays for the next store to replace.
+const DWORD kMaxStoreBytes = 16 * 1024 * 1024;
+
+struct CProductName {
+    CProductName() : name("Vardo") { InitializeCriticalSection(&cs); }
+    ~CProductName() { DeleteCriticalSection(&cs); }
+    CRITICAL_SECTION cs;
+    std::string name;
+    std::string version;
+};
+
+CProductName& Product() {
+    static CProductName s_product;
+    return s_product;
+}
+
+std::wstring ProductNameW() { return CodePageToWide(GetBehaviorProductName(), CP_THREAD_ACP); }
+
+std::string NowText() {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    return FormatOperateTime(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond);
+}
+
+BehaviorHostFacts HostFacts(bool includeIp) {
+    BehaviorHostFacts facts;
+    facts.mac = GetHostNetInfo().GetMac();
+    if (includeIp) facts.ip = GetHostNetInfo().GetPublicIp();
+    facts.version = GetBehaviorVersionText();
+    facts.now = NowText();
+    return facts;
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& data) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CScopedHandle owner(h);
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(h, &size) || size.QuadPart > kMaxStoreBytes) return false;
+    data.assign((size_t)size.QuadPart, '\0');
+    DWORD got = 0;
+    if (size.QuadPart && (!ReadFile(h, &data[0], (DWORD)size.QuadPart, &got, nullptr) || got != size.QuadPart))
+        return false;
+    return true;
+}
+
+// Text mode on disk (CR LF), written under ".tmp" and renamed over the old file.
+bool WriteTextFile(const std::wstring& path, const std::string& text) {
+    std::string crlf;
+    crlf.reserve(text.size() + text.size() / 16);
+    for (char c : text) {
+        if (c == '\n') crlf += '\r';
+        crlf += c;
+    }
+    std::wstring tmp = path + L".tmp";
+    HANDLE h = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD put = 0;
+    BOOL ok = WriteFile(h, crlf.data(), (DWORD)crlf.size(), &put, nullptr) && put == crlf.size();
+    ok = CloseHandle(h) && ok;
+    if (!ok || !MoveFileExW(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void SetBehaviorProductName(const wchar_t* name) {
+    std::string narrow = WideToCodePage(name, CP_THREAD_ACP);
+    if (narrow.empty()) return;
+    EnterCriticalSection(&Product().cs);
+    Product().name = narrow;
+    LeaveCriticalSection(&Product().cs);
+}
+
+std::string GetBehaviorProductName() {
+    EnterCriticalSection(&Product().cs);
+    std::string name = Product().name;
+    LeaveCriticalSection(&Product().cs);
+    return name;
+}
+
+std::wstring GetBehaviorStorePath() { return GetBehaviorFilePath(ProductNameW().c_str()); }
+
+std::string GetBehaviorVersionText() {
+    EnterCriticalSection(&Product().cs);
+    std::string version = Product().version;
+    LeaveCriticalSection(&Product().cs);
+    if (!version.empty()) return version;
+    version = WideToCodePage(GetOwnVersionText(nullptr).c_str(), CP_UTF8);
+    EnterCriticalSection(&Product().cs);
+    if (!version.empty()) Product().version = version;
+    LeaveCriticalSection(&Product().cs);
+    return version;
+}
+
+// --- the record's host-dependent forms ---------------------------------------------------------
+
+void CVdBehaviorGather::ToJson(Json::Value& root, bool includeIp) const { FillJson(root, HostFacts(includeIp)); }
+
+std::string CVdBehaviorGather::ToJsonText() const { return ToJsonText(HostFacts(true)); }
+
+std::wstring CVdBehaviorGather::ToJsonTextW() const { return CodePageToWide(ToJsonText(), CP_UTF8); }
+
+// --- the queue ---------------------------------------------------------------------------------
+
+CBehaviorQueue::CBehaviorQueue(const char* url)
+    : m_dw_stop_wait_ms(3000),
+      m_l_stop(0),
+      m_h_thread(nullptr),
+      m_u_thread_id(0),
+      m_u_next_id(1),
+      m_h_mutex(CreateMutexW(nullptr, FALSE, nullptr)) {
+    m_s_url = url ? url : "http://" + WideToCodePage(VD_BEHAVIOR_HOST, CP_ACP) + "/pm_simulator";
+    m_behaviorVector.reserve(60);
+}
+
+CBehaviorQueue::~CBehaviorQueue() {
+    if (m_h_thread.Valid()) {
+        InterlockedExchange(&m_l_stop, 1);
+        SetEvent(m_h_exit_event.Get());
+        // The worker uses this object: it has to end first (the process-wide queue is never
+        // destroyed while its worker runs).
+        JoinCancelling(m_h_thread.Get(), INFINITE);
+    }
+    for (auto& r : m_behaviorVector) delete r.second;
+}
+
+CBehaviorQueue& CBehaviorQueue::Inst() {
+    static CBehaviorQueue* s_queue = new CBehaviorQueue();
+    static CLeakWhileBusy<CBehaviorQueue> s_reaper(s_queue);
+    return *s_queue;
+}
+
+bool CBehaviorQueue::Lock() const {
+    DWORD rc = m_h_mutex.Valid() ? WaitForSingleObject(m_h_mutex.Get(), INFINITE) : WAIT_FAILED;
+    return rc == WAIT_OBJECT_0 || rc == WAIT_ABANDONED;
+}
+
+void CBehaviorQueue::Unlock() const { ReleaseMutex(m_h_mutex.Get()); }
+
+void CBehaviorQueue::Push(const CVdBehaviorGather& record) {
+    CVdBehaviorGather* copy = new CVdBehaviorGather();
+    copy->CopyFrom(record);
+    if (!Lock()) {
+        delete copy;
+        return;
+    }
+    m_behaviorVector.emplace_back(m_u_next_id++, copy);
+    Unlock();
+}
+
+int CBehaviorQueue::GetCount() const {
+    if (!Lock()) return 0;
+    int n = (int)m_behaviorVector.size();
+    Unlock();
+    return n;
+}
+
+bool CBehaviorQueue::IsWorkerRunning() const {
+    return m_h_thread.Valid() && WaitForSingleObject(m_h_thread.Get(), 0) == WAIT_TIMEOUT;
+}
+
+bool CBehaviorQueue::StartWorker() {
+    if (IsWorkerRunning()) return true;
+    m_h_thread.Reset();
+    if (!m_h_exit_event.Valid()) m_h_exit_event.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!m_h_exit_event.Valid()) return false;
+    ResetEvent(m_h_exit_event.Get());
+    InterlockedExchange(&m_l_stop, 0);
+    m_h_thread.Reset((HANDLE)_beginthreadex(nullptr, 0, WorkerProc, this, CREATE_SUSPENDED, &m_u_thread_id));
+    if (!m_h_thread.Valid()) return false;
+    SetThreadPriority(m_h_thread.Get(), THREAD_PRIORITY_ABOVE_NORMAL);
+    ResumeThread(m_h_thread.Get());
+    return true;
+}
+
+unsigned __stdcall CBehaviorQueue::WorkerProc(void* param) {
+    CBehaviorQueue* self = static_cast<CBehaviorQueue*>(param);
+    try {
+        self->Run();
+    } catch (...) {
+        WriteLogW(L"BehaviorWorker UNexpected excepiton....\n");
+    }
+    return 0;
+}
+
+void CBehaviorQueue::RemoveRecord(uint64_t id) {
+    for (auto it = m_behaviorVector.begin(); it != m_behaviorVector.end(); ++it) {
+        if (it->first == id) {
+            delete it->second;
+            m_behaviorVector.erase(it);
+            return;
+        }
+    }
+}
+
+void CBehaviorQueue::Run() {
+    LoadFromLocal();
+    Utilities::CGenericHttp& http = Utilities::GetGenericHttp();
+    while (!m_l_stop) {
+        if (WaitForSingleObject(m_h_exit_event.Get(), 100) == WAIT_OBJECT_0) {
+            WriteLogW(L"receive exit event signal\n");
+            break;
+        }
+        if (GetCount() == 0) continue;
+        // The IP lookup runs outside the lock: Push on the window's thread never waits for it.
+        BehaviorHostFacts facts = HostFacts(true);
+        std::string text;
+        uint64_t id = 0;
+        bool fromStore = false;
+        if (!Lock()) continue;
+        if (!m_behaviorVector.empty()) {
+            id = m_behaviorVector.back().first;
+            text = m_behaviorVector.back().second->ToJsonText(facts);
+            fromStore = m_behaviorVector.back().second->IsFromLocalStore();
+        }
+        Unlock();
+        if (text.empty()) continue;
+        if (m_l_stop) break;
+        if (!fromStore && CInstConfig::Inst().IsTestIni_behavior_output(ProductNameW().c_str()))
+            WriteLogW(L"%s\n", CodePageToWide(text, CP_UTF8).c_str());
+
+        int sent = http.Post(m_s_url.c_str(), text.data(), (DWORD)text.size());
+        DWORD err = sent ? 0 : http.GetLastErrorCode();
+        http.Close();
+        if (sent) {
+            WriteLogW(L"PostBehaviorData success\n");
+            int left = 0;
+            if (Lock()) {
+                RemoveRecord(id);
+                left = (int)m_behaviorVector.size();
+                Unlock();
+            }
+            WriteLogW(L"behaviorVector pop back,size:%d\n", left);
+        } else {
+            WriteLogW(L"PostBehaviorData failure,err:%d\n", (int)err);
+        }
+    }
+    WriteLogW(L"exit loop run\n");
+    InterlockedExchange(&m_l_stop, 0);
+}
+
+void CBehaviorQueue::StopAndStore() {
+    if (m_h_exit_event.Valid()) SetEvent(m_h_exit_event.Get());
+    InterlockedExchange(&m_l_stop, 1);
+    WriteLogW(L"wait loop run end\n");
+    if (m_h_thread.Valid()) {
+        if (JoinCancelling(m_h_thread.Get(), m_dw_stop_wait_ms)) {
+            m_h_thread.Reset();
+        } else {
+            // Stored anyway: a record it still sends may reach the collector twice, none is lost.
+            WriteLogW(L"behavior worker still busy, storing without it\n");
+        }
+    }
+    WriteLogW(L"END all wait loop run\n");
+    WriteLogW(L"begin StoreToLocal\n");
+    StoreToLocal();
+    WriteLogW(L"end StoreToLocal\n");
+}
+
+void CBehaviorQueue::StoreToLocal() {
+    if (GetCount() == 0) return;
+    BehaviorHostFacts facts = HostFacts(false);
+    if (!Lock()) return;
+    WriteLogW(L"begin store to json,vector size:%d\n", (int)m_behaviorVector.size());
+    Json::Value roots(Json::arrayValue);
+    for (auto& r : m_behaviorVector) {
+        Json::Value root(Json::objectValue);
+        r.second->FillJson(root, facts);
+        roots.append(root);
+    }
+    WriteLogW(L"end store to json\n");
+    WriteLogW(L"remove m_behaviorVector begin\n");
+    try {
+        for (auto& r : m_behaviorVector) delete r.second;
+        m_behaviorVector.clear();
+    } catch (...) {
+        WriteLogW(L"catch unexcepted exception\n");
+    }
+    Unlock();
+    WriteLogW(L"remove m_behaviorVector end\n");
+
+    std::wstring path = GetBehaviorStorePath();
+    if (!WriteTextFile(path, BehaviorStoreText(roots)))
+        WriteLogW(L"store behavior.json failure,err:%d,path:%s\n", (int)GetLastError(), path.c_str());
+}
+
+void CBehaviorQueue::LoadFromLocal() {
+    std::wstring path = GetBehaviorStorePath();
+    if (path.empty() || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    std::string data;
+    Json::Value roots;
+    if (!ReadWholeFile(path, data) || !ParseBehaviorStore(data, roots)) {
+        WriteLogW(L"behavior.json not loaded, left in place\n");
+        return;
+    }
+    if (!Lock()) return;
+    for (Json::ArrayIndex i = 0; roots.isArray() && i < roots.size(); ++i) {
+        CVdBehaviorGather* record = new CVdBehaviorGather();
+        record->FromJson(roots[i]);
+        record->SetFromLocalStore(true);
+        m_behaviorVector.emplace_back(m_u_next_id++, record);
+    }
+    Unlock();
+    DeleteFileW(path.c_str());
+}
+
+}  // namespace VdFouncationBehaviorGather

@@ -1,0 +1,33 @@
+// DES-CBC with PKCS#5 padding over CryptoAPI, for the statistics text.
+#pragma once
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <string>
+
+namespace Utilities {
+
+class CEncryptor {
+public:
+    CEncryptor();
+    virtual ~CEncryptor();
+    CEncryptor(const CEncryptor&) = delete;
+    CEncryptor& operator=(const CEncryptor&) = delete;
+
+    // Key and IV: their first 8 bytes. Releases whatever an earlier Init acquired.
+    bool Init(const char* key, const char* iv);
+    // The ciphertext's length (a full padding block is added to whole blocks), or -1.
+    int Encrypt(const void* data, DWORD length, std::string& cipher);
+
+private:
+    void Release();
+
+    HCRYPTHASH m_h_hash;  // never created here; destroyed when set
+    HCRYPTPROV m_h_prov;
+    HCRYPTKEY m_h_key;
+};
+
+}  // namespace Utilities
+
+// The statistics text under the fixed key and IV; false when the cipher cannot be set up.
+bool EncryptStaticsText(const std::string& text, std::string& cipher);

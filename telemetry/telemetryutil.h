@@ -1,0 +1,29 @@
+// Small helpers shared by the two telemetry workers.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+std::string WideToCodePage(const wchar_t* text, UINT codePage);
+std::wstring CodePageToWide(const std::string& text, UINT codePage);
+
+// Waits up to waitMs for a worker, closing the shared POST client's handles meanwhile so a post
+// in flight fails instead of running into its timeouts. True when the thread has ended. The
+// thread is never terminated: one ended by force could die holding the client for good.
+bool JoinCancelling(HANDLE thread, DWORD waitMs);
+
+// Owner of a process-wide queue: frees it at exit unless its worker is still inside a request,
+// which would then touch freed memory while the runtime tears down.
+template <class T>
+class CLeakWhileBusy {
+public:
+    explicit CLeakWhileBusy(T* p) : m_p(p) {}
+    ~CLeakWhileBusy() {
+        if (m_p && !m_p->IsWorkerRunning()) delete m_p;
+    }
+    CLeakWhileBusy(const CLeakWhileBusy&) = delete;
+    CLeakWhileBusy& operator=(const CLeakWhileBusy&) = delete;
+
+private:
+    T* m_p;
+};
