@@ -19,10 +19,12 @@ import subprocess
 import tempfile
 import threading
 
+from .behaviorcollector import BehaviorCollector
 from .configserver import ConfigServer
 from .ipserver import IpServer
 from .packageserver import PackageServer
 from .proxy import ProxyServer
+from .statscollector import StatsCollector
 
 # Placeholder defaults of the build; a build with other hosts is read from its generated header.
 DEFAULT_HOSTS = {
@@ -85,6 +87,8 @@ class ServerSet:
             tls_server.start()
             self.servers["package_tls"] = self.package_tls = tls_server
             self.proxy.add_tls_host(self.hosts["package"], tls_server.port)
+        self.add("stats", StatsCollector(max_requests=max_requests))
+        self.add("behavior", BehaviorCollector(max_requests=max_requests))
         # packages named by the configuration answer default to the package server
         self.config.set_package(Url="http://%s/pkg/VardoSetup.exe" % self.hosts["package"])
         self._closed = False
