@@ -2,13 +2,16 @@
 
 Modes (control "mode", JSON body {"mode": ..., "status": ..., "hold": ...}):
   ok      answer every post with `status` (200 unless told)
-  refuse  hang up right after accepting, before reading anything (the server is not reached)
-  drop    read and record the request, then hang up without an answer
+  refuse  reset the connection right after accepting, before reading anything
+  drop    read and record the request, then reset the connection without an answer
   hang    read and record, keep the connection open without an answer for `hold` seconds
-          (at most 60), or until the mode changes, then hang up
-A client behind the proxy sees refuse, drop and hang as a failed exchange, as when the network is down.
+          (at most 60), or until the mode changes, then reset it
+The proxy passes a reset on, so the client's exchange fails as when the network is down (a
+clean close without an answer would pass for an empty answer with some clients).
 """
 import json
+import socket
+import struct
 import threading
 
 from .recording import RecordingHandler, RecordingServer
@@ -27,8 +30,7 @@ class CollectorHandler(RecordingHandler):
             rec["answered"] = False
             if mode == "hang":
                 self.server.mode_changed.wait(hold)
-            self.close_connection = True
-            return
+            return self.reset_connection()
         if self.command != "POST" or not self.path.startswith(self.path_prefix):
             rec["answered"] = True
             return self.send_bytes(404, b"not found")
@@ -38,6 +40,21 @@ class CollectorHandler(RecordingHandler):
             rec.setdefault("problems", []).append("inspection failed: %r" % (exc,))
         rec["answered"] = True
         self.send_bytes(status, b"ok", "text/plain")
+
+    def reset_connection(self):
+        self.close_connection = True
+        self._was_reset = True
+        try:
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.rfile.close()
+            self.wfile.close()
+            self.connection.close()
+        except OSError:
+            pass
+
+    def finish(self):
+        if not getattr(self, "_was_reset", False):
+            super().finish()
 
 
 class CollectorServer(RecordingServer):
@@ -64,8 +81,14 @@ class CollectorServer(RecordingServer):
             return self.mode
 
     def verify_request(self, request, client_address):
-        # "refuse": socketserver closes the connection unread
-        return self.current_mode()[0] != "refuse"
+        if self.current_mode()[0] != "refuse":
+            return True
+        try:
+            request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            request.close()
+        except OSError:
+            pass
+        return False
 
     def inspect(self, rec, body):
         """Collector-specific reading of an accepted body; adds its findings to rec."""

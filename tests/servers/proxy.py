@@ -10,12 +10,14 @@ import base64
 import json
 import socket
 import socketserver
+import struct
 import threading
 import time
 import urllib.parse
 
 MAX_HEADER_BYTES = 64 * 1024
 IO_TIMEOUT = 30
+RESET_DELAY = 0.25
 
 
 class _Conn:
@@ -108,6 +110,16 @@ class ProxyHandler(socketserver.BaseRequestHandler):
         except (OSError, ValueError, EOFError):
             pass
 
+    def _reset_client(self):
+        # Wine's WinINet reads a reset that comes before it waits for the answer as an empty
+        # answer (a success); one that comes while it waits fails the request as it should.
+        time.sleep(RESET_DELAY)
+        try:
+            self.request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.request.close()
+        except OSError:
+            pass
+
     def _reply(self, status, text, close=False):
         body = text.encode("utf-8")
         head = "HTTP/1.1 %d %s\r\nContent-Type: text/plain\r\nContent-Length: %d\r\n%s\r\n" % (
@@ -175,6 +187,10 @@ class ProxyHandler(socketserver.BaseRequestHandler):
 
         try:
             up = socket.create_connection(("127.0.0.1", route), timeout=IO_TIMEOUT)
+        except ConnectionResetError:  # accepted, then reset: passed on like a reset later on
+            rec["status"] = 0
+            self._reset_client()
+            return False
         except OSError:
             rec["status"] = 502
             self._reply(502, "cannot reach " + host, close=not client_keeps)
@@ -182,9 +198,15 @@ class ProxyHandler(socketserver.BaseRequestHandler):
         try:
             out = ("%s %s %s\r\n" % (method, origin, version)).encode("latin-1")
             out += "".join(l + "\r\n" for l in lines).encode("latin-1") + b"\r\n" + body
-            up.sendall(out)
-            upstream = _Conn(up)
-            rhead = upstream.read_head()
+            try:
+                up.sendall(out)
+                upstream = _Conn(up)
+                rhead = upstream.read_head()
+            except ConnectionError:
+                # the server reset the connection before answering: so does the proxy
+                rec["status"] = 0
+                self._reset_client()
+                return False
             if rhead is None:
                 rec["status"] = 0
                 return False  # the server hung up: so does the proxy

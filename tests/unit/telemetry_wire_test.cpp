@@ -318,7 +318,7 @@ TEST_F(TelemetryWire, StopDuringAPostInFlightKeepsTheRecord) {
     DWORD took = GetTickCount() - start;
     printf("StopAndStore with a post in flight: %lu ms, worker %s\n", (unsigned long)took,
            queue.IsWorkerRunning() ? "still running" : "ended");
-    EXPECT_LT(took, 5000u);
+    EXPECT_LT(took, 2500u);
     Json::Value stored;
     ASSERT_TRUE(VdFouncationBehaviorGather::ParseBehaviorStore(ReadWhole(m_store), stored));
     ASSERT_EQ(1u, stored.size());
