@@ -2,6 +2,7 @@
 
 Modes (control "mode", JSON body {"mode": ..., "status": ..., "hold": ...}):
   ok      answer every post with `status` (200 unless told)
+  slow    like ok, but each answer waits `hold` seconds (or until the mode changes)
   refuse  reset the connection right after accepting, before reading anything
   drop    read and record the request, then reset the connection without an answer
   hang    read and record, keep the connection open without an answer for `hold` seconds
@@ -16,7 +17,7 @@ import threading
 
 from .recording import RecordingHandler, RecordingServer
 
-MODES = ("ok", "refuse", "drop", "hang")
+MODES = ("ok", "slow", "refuse", "drop", "hang")
 MAX_HOLD = 60.0
 
 
@@ -31,6 +32,8 @@ class CollectorHandler(RecordingHandler):
             if mode == "hang":
                 self.server.mode_changed.wait(hold)
             return self.reset_connection()
+        if mode == "slow":
+            self.server.mode_changed.wait(hold)
         if self.command != "POST" or not self.path.startswith(self.path_prefix):
             rec["answered"] = True
             return self.send_bytes(404, b"not found")

@@ -325,3 +325,48 @@ TEST_F(TelemetryWire, StopDuringAPostInFlightKeepsTheRecord) {
     EXPECT_EQ("4010105", stored[0]["list"][0]["model"].asString());
     SetMode("behavior", "ok");  // let the held exchange end
 }
+
+TEST_F(TelemetryWire, RecordPushedDuringAPostIsNotTakenForTheSentOne) {
+    SetMode("behavior", "slow", 200, 20);
+    CBehaviorQueue queue;
+    ASSERT_TRUE(queue.StartWorker());
+    queue.Push(Record("4010102"));
+    ASSERT_TRUE(WaitFor([] { return Attempts("behavior") >= 1; }, 20000));
+    queue.Push(Record("4010104", "1", "3.25"));  // while "4010102" is on the wire
+    SetMode("behavior", "ok");
+    ASSERT_TRUE(WaitFor([] { return Answered("behavior").size() >= 2; }, 20000));
+    Sleep(300);
+    Json::Value posts = Answered("behavior");
+    ASSERT_EQ(2u, posts.size());
+    EXPECT_EQ("4010102", posts[0]["json"]["list"][0]["model"].asString());
+    EXPECT_EQ("4010104", posts[1]["json"]["list"][0]["model"].asString());
+    EXPECT_EQ(0, queue.GetCount());
+    queue.StopAndStore();
+}
+
+TEST_F(TelemetryWire, StoreFollowsAProductFolderOutsideAscii) {
+    const wchar_t* product = L"VardoTelemetryT\u00e9st";
+    std::string narrow = WideToCodePage(product, CP_THREAD_ACP);
+    if (CodePageToWide(narrow, CP_THREAD_ACP) != product) GTEST_SKIP() << "the code page has no \u00e9";
+    VdFouncationBehaviorGather::SetBehaviorProductName(product);
+    std::wstring store = GetDataFolderOrTemp(product) + L"behavior.json";
+    EXPECT_EQ(store, VdFouncationBehaviorGather::GetBehaviorStorePath());
+    SetMode("behavior", "refuse");
+    {
+        CBehaviorQueue queue;
+        ASSERT_TRUE(queue.StartWorker());
+        queue.Push(Record("4010103"));
+        EXPECT_TRUE(WaitFor([] { return ServerRequests("proxy").size() >= 1; }, 20000));
+        queue.StopAndStore();
+    }
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(store.c_str()));
+    SetMode("behavior", "ok");
+    {
+        CBehaviorQueue queue;
+        ASSERT_TRUE(queue.StartWorker());
+        EXPECT_TRUE(WaitFor([] { return Answered("behavior").size() >= 1; }, 20000));
+        queue.StopAndStore();
+    }
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(store.c_str()));
+    VdFouncationBehaviorGather::SetBehaviorProductName(kProduct);
+}
