@@ -331,6 +331,57 @@ TEST_F(NetDownload, ServerWithoutRangesGivesOneWholeSection) {
     EXPECT_EQ("", ranges[1]);
 }
 
+TEST_F(NetDownload, FileSmallerThanTheSectionCount) {
+    Put("abcd");
+    Start(6, 0);
+    ASSERT_EQ(errDownloadSuccess, m_rec.Wait());
+    m_dl.StopDownload();
+    ExpectIdenticalOrFailed(errDownloadSuccess);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(0, SizeOf(Part(i))) << i;
+    EXPECT_EQ(4, SizeOf(Part(5)));
+    EXPECT_TRUE(Logged(L"nNeedGetGytes <= 0,do not need download,line:"));
+}
+
+TEST_F(NetDownload, WholeFileCutShortIsAFailureNotAFile) {
+    Put(Pattern(300000, 9));
+    Control("ranges?on=0");
+    Control("fault?kind=drop&bytes=100000&after=1&count=1");
+    Start(6, 1);
+    int status = m_rec.Wait();
+    m_dl.StopDownload();
+    EXPECT_LT(status, 0);
+    ExpectIdenticalOrFailed(status);
+
+    Start(6, 1);
+    ASSERT_EQ(errDownloadSuccess, m_rec.Wait());
+    m_dl.StopDownload();
+    ExpectIdenticalOrFailed(errDownloadSuccess);
+    EXPECT_EQ(300000, SizeOf(Part(0)));
+}
+
+TEST_F(NetDownload, PartFileOrOutputThatCannotBeWritten) {
+    Put(Pattern(50000, 11));
+    CreateDirectoryW((TempPath() + L"vdhttpTempCache").c_str(), nullptr);
+    CreateDirectoryW(m_folder.c_str(), nullptr);
+    CreateDirectoryW(Part(1).c_str(), nullptr);  // a folder where a part file must go
+    Start(3, 1);
+    EXPECT_EQ(errFileWrite, m_rec.Wait());
+    m_dl.StopDownload();
+    EXPECT_TRUE(Logged(L"CreateFile failure,err:"));
+    EXPECT_EQ(0, m_rec.CountStatus(errDownloadSuccess));
+    RemoveDirectoryW(Part(1).c_str());
+
+    // an output path taken by a folder (kept: without the resume flag nothing deletes it first):
+    // the join fails and nothing is claimed
+    CreateDirectoryW(m_output.c_str(), nullptr);
+    Start(3, 0);
+    EXPECT_EQ(errCombine, m_rec.Wait());
+    m_dl.StopDownload();
+    EXPECT_TRUE(Logged(L"CombineFiles failure,line:"));
+    RemoveDirectoryW(m_output.c_str());
+    EXPECT_EQ(-1, SizeOf(m_output + L".tmp"));
+}
+
 // Every misbehaviour either ends in the exact file or in a failure that leaves sound part files;
 // a second attempt against a healed server then completes from those part files.
 TEST_F(NetDownload, HostileServersNeverYieldACorruptedFile) {
@@ -452,6 +503,24 @@ TEST_F(NetDownload, StopEndsEveryThreadAndTheNextStartResumes) {
     m_dl.CleanupTempCacheFolder(true);
     EXPECT_EQ(-1, SizeOf(Part(0)));
     EXPECT_TRUE(Logged(L"bForceDel true,delete folder:"));
+}
+
+TEST_F(NetDownload, StopWhileTheHelperStillProbes) {
+    Put(Pattern(100000, 12));
+    Control("fault?kind=delay&ms=1500&method=HEAD&count=1");
+    Start(3, 0);
+    Sleep(300);
+    m_dl.StopDownload();
+    // the helper neither planned nor started anything, and never reported
+    EXPECT_TRUE(m_rec.Records().empty());
+    EXPECT_EQ(-1, SizeOf(Part(0)));
+    Sleep(300);
+    EXPECT_TRUE(m_rec.Records().empty());
+    // the probe's own two requests, no section GET
+    for (const auto& r : ServerRequests("package"))
+        if (r["method"].asString() == "GET") {
+            EXPECT_EQ("bytes=2-10", HeaderValue(r, "Range"));
+        }
 }
 
 TEST(NetDownloadFolders, OutputPathAndFolderHelpers) {
