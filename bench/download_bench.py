@@ -133,6 +133,8 @@ def main():
         r.server_cpu = (wineserver_cpu(args.prefix) - ws0) if extra_cpu else 0.0
         r.ok = os.path.exists(output) and md5(output) == want
         r.sent = bytes_sent()
+        r.conns = len({q["client_port"] for q in srv.requests() if q["method"] == "GET"})
+        r.gets = sum(1 for q in srv.requests() if q["method"] == "GET")
         results.append(r)
         return r
 
@@ -148,13 +150,13 @@ def main():
             os.path.join(work, "curl.bin"))
 
     ours, aria, curl = results
-    print("%-40s %8s %8s %8s %10s %10s %8s %s" % ("", "wall s", "vs aria", "vs curl", "limit frac",
-                                                 "CPU s/MiB", "peak MiB", "md5"))
+    print("%-40s %8s %8s %8s %10s %10s %8s %6s %6s %s" % ("", "wall s", "vs aria", "vs curl", "limit frac",
+                                                         "CPU s/MiB", "peak MiB", "GETs", "conns", "md5"))
     for r in results:
         cpu = r.cpu + r.server_cpu
-        print("%-40s %8.2f %8.3f %8.3f %10.3f %10.4f %8.1f %s"
+        print("%-40s %8.2f %8.3f %8.3f %10.3f %10.4f %8.1f %6d %6d %s"
               % (r.name, r.wall, r.wall / aria.wall, r.wall / curl.wall, ideal / r.wall, cpu / args.size_mib,
-                 r.maxrss_kib / 1024.0, "ok" if r.ok else "MISMATCH"))
+                 r.maxrss_kib / 1024.0, r.gets, r.conns, "ok" if r.ok else "MISMATCH"))
     print("(our CPU includes %.2f s of the prefix's wineserver; its process alone: %.2f s)"
           % (ours.server_cpu, ours.cpu))
 

@@ -395,9 +395,10 @@ bool CVdHttpDownload::ReadBody(HINTERNET request, HANDLE file, char* buffer, int
             return false;
         }
         if (n == 0) return true;
-        // bytes past what was asked for belong to no range of ours: dropped, never written
+        // bytes past what was asked for belong to no range of ours: never written, and an endless
+        // body is not read to its end
         int64_t take = limit >= 0 ? std::min<int64_t>((int64_t)n, limit - got) : (int64_t)n;
-        if (take <= 0) continue;
+        if (take <= 0) return true;
         DWORD written = 0;
         const int64_t useful = BytesInSection(m_ll_part_pos, take, m_ull_section_length);
         m_p_state->AddProgress(useful);
