@@ -4,7 +4,7 @@
 //
 //   skinview --module <exe with the skin> --skin <file.xml> [--events <log>] [--pos x,y]
 //            [--show n1,n2] [--hide n3] [--height h] [--text name=value] [--disable n]
-//            [--uncheck n] [--progress v] [--box] [--menu] [--timeout seconds]
+//            [--uncheck n] [--progress v] [--attr name:key=value] [--box] [--menu] [--timeout seconds]
 #include <windows.h>
 
 #include <cstdio>
@@ -46,7 +46,7 @@ std::vector<std::wstring> SplitList(const std::wstring& s) {
 
 struct TOptions {
     std::wstring module, skin, events, show, hide, disable, uncheck;
-    std::vector<std::wstring> texts;
+    std::vector<std::wstring> texts, attrs;
     int x = -1, y = -1, height = 0, progress = -1, timeout = 120;
     bool box = false, menu = false;
 };
@@ -95,8 +95,10 @@ public:
             }
             bHandled = TRUE;
             return 0;
-        } else if (uMsg == WM_SYSCOMMAND) {
-            LogEvent(L"syscommand %s 0x%X", m_sSkin.c_str(), static_cast<unsigned>(wParam & 0xFFF0));
+        } else if (uMsg == WM_EXITSIZEMOVE) {
+            RECT rc;
+            GetWindowRect(m_hWnd, &rc);
+            LogEvent(L"moved %s %d %d", m_sSkin.c_str(), rc.left, rc.top);
         }
         return 0;
     }
@@ -104,7 +106,9 @@ public:
     // logged here because the base handles it before the custom handler sees it
     LRESULT OnSysCommand(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) override {
         LogEvent(L"syscommand %s 0x%X", m_sSkin.c_str(), static_cast<unsigned>(wParam & 0xFFF0));
-        return WindowImplBase::OnSysCommand(uMsg, wParam, lParam, bHandled);
+        LRESULT r = WindowImplBase::OnSysCommand(uMsg, wParam, lParam, bHandled);
+        if (IsWindow(m_hWnd)) LogEvent(L"iconic %s %d", m_sSkin.c_str(), IsIconic(m_hWnd) ? 1 : 0);
+        return r;
     }
 
     void OnFinalMessage(HWND hWnd) override {
@@ -157,6 +161,7 @@ int wmain(int argc, wchar_t** argv) {
         else if (a == L"--disable") opt.disable = next();
         else if (a == L"--uncheck") opt.uncheck = next();
         else if (a == L"--text") opt.texts.push_back(next());
+        else if (a == L"--attr") opt.attrs.push_back(next());
         else if (a == L"--height") opt.height = _wtoi(next().c_str());
         else if (a == L"--progress") opt.progress = _wtoi(next().c_str());
         else if (a == L"--timeout") opt.timeout = _wtoi(next().c_str());
@@ -209,6 +214,12 @@ int wmain(int argc, wchar_t** argv) {
         if (eq == std::wstring::npos) continue;
         if (CControlUI* c = pm.FindControl(t.substr(0, eq).c_str())) c->SetText(t.substr(eq + 1).c_str());
     }
+    for (const auto& t : opt.attrs) {
+        size_t colon = t.find(L':'), eq = t.find(L'=');
+        if (colon == std::wstring::npos || eq == std::wstring::npos || eq < colon) continue;
+        if (CControlUI* c = pm.FindControl(t.substr(0, colon).c_str()))
+            c->SetAttribute(t.substr(colon + 1, eq - colon - 1).c_str(), t.substr(eq + 1).c_str());
+    }
     if (opt.progress >= 0)
         if (auto* p = static_cast<CProgressUI*>(pm.FindControl(L"installingui_progress") ? pm.FindControl(L"installingui_progress")->GetInterface(L"Progress") : nullptr))
             p->SetValue(opt.progress);
@@ -232,8 +243,12 @@ int wmain(int argc, wchar_t** argv) {
         CMenuWnd::SetOwnerWindow(hwnd);
         auto* menu = new CMenuWnd(hwnd);
         menu->AddObserver(&menuLogger);
-        if (menu->Init(L"setting.xml", nullptr, pt)) LogEvent(L"menu at %d,%d", pt.x, pt.y);
-        else LogEvent(L"menu failed");
+        if (menu->Init(L"setting.xml", nullptr, pt)) {
+            LogEvent(L"menu at %d,%d", pt.x, pt.y);
+            LogRect(L"menu", menu->GetHWND());
+        } else {
+            LogEvent(L"menu failed");
+        }
     }
     if (opt.box) {
         auto* box = new CSkinViewWnd(L"messagebox.xml", L"CMessageBoxWnd", false);

@@ -833,11 +833,11 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
                 return false;
             }
             if (!c->IsEnabled()) return false;
+            // focus first: activating the window on the way would take a capture set before it
+            c->SetFocus();
+            if (FindControl(pt) != c) return false;  // a receiver of the focus change rebuilt the page
             m_pEventClick = c;
             SetCapture(m_hWndPaint);
-            c->SetFocus();
-            // the focus change may have removed the control (a receiver rebuilt the page)
-            if (m_pEventClick != c) return false;
             TEventUI ev = makeEvent(uMsg == WM_LBUTTONDOWN ? UIEVENT_BUTTONDOWN : UIEVENT_DBLCLICK, c, pt);
             c->Event(ev);
             return false;
@@ -845,9 +845,10 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         case WM_LBUTTONUP: {
             POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
             m_ptLastMousePos = pt;
-            if (GetCapture() == m_hWndPaint) ReleaseCapture();
+            // taken before ReleaseCapture, whose WM_CAPTURECHANGED would otherwise abandon the click
             CControlUI* c = m_pEventClick;
             m_pEventClick = nullptr;
+            if (GetCapture() == m_hWndPaint) ReleaseCapture();
             if (!c) return false;
             TEventUI ev = makeEvent(UIEVENT_BUTTONUP, c, pt);
             c->Event(ev);

@@ -1,0 +1,338 @@
+"""The skin package in real windows under Xvfb.
+
+Every page of the main window, the quit box and the settings menu are built from the resource
+"ZIPRES" 122 of the real vdInstaller.exe by skinview.exe (the framework's own window base) and
+kept as PNGs under build/artifacts; the window base is then driven with real clicks and keys.
+By hand: VD_KEEP=1 /usr/bin/python3 -m pytest -q tests/e2e/test_skin.py, then look at
+build/artifacts/skin_*.png."""
+import os
+import re
+import subprocess
+import time
+
+import pytest
+
+import vdharness as h
+
+SKINVIEW = os.path.join(h.BIN, "skinview.exe")
+HTCLIENT, HTCAPTION = 1, 2
+
+# Pages as the main window shows them: what is hidden, what is shown, the height.
+PAGES = {
+    "welcome": [],
+    "custom": ["--hide", "easyui_h_layout", "--show", "customui_h_layout", "--height", "478"],
+    "installing": ["--hide", "title_h_layout,easyui_h_layout", "--show", "title_h_layout_300,instalingui_h_layout_80",
+                   "--progress", "46", "--text", "installingui_progress_label=速度:356.2KB/S"],
+    "failure": ["--hide", "title_h_layout,easyui_h_layout,installingui_progress_label,installingui_breakpoint_label",
+                "--show", "title_h_layout_300,instalingui_h_layout_80,installingui_failure_label,"
+                "installingui_failure_retry_btn", "--progress", "46"],
+    "success": ["--hide", "easyui_h_layout", "--show", "successui_h_layout",
+                "--attr", "title_h_layout:bkimage=file='success_page_bg_580x254.png'"],
+    "disagreed": ["--uncheck", "easyui_agree_checkbox",
+                  "--disable", "easyui_install_now_btn,easyui_custom_install_btn,easyui_custom_install_arrow_btn"],
+}
+
+
+class View:
+    """One skinview.exe run; its events arrive one per line in a log file."""
+
+    def __init__(self, display, tmp_path, *args, skin="MainFrameWnd.xml", module=None, name="view"):
+        self.display = display
+        self.events = tmp_path / (name + ".events")
+        argv = ["--module", h.to_windows(module or h.EXE), "--skin", skin,
+                "--events", h.to_windows(str(self.events)), "--pos", "100,100", "--timeout", "60"] + list(args)
+        self.proc = h.start(SKINVIEW, argv, env=display.env())
+
+    def lines(self):
+        if not self.events.exists():
+            return []
+        return self.events.read_text(encoding="utf-8", errors="replace").splitlines()
+
+    def wait(self, pattern, timeout=30):
+        rx = re.compile(pattern)
+        found = h.wait_for(lambda: next((m for m in map(rx.search, self.lines()) if m), None), timeout=timeout)
+        assert found, "no %r in events: %r" % (pattern, self.lines())
+        return found
+
+    def rect(self, what):
+        m = self.wait(r"^rect %s (-?\d+) (-?\d+) (\d+) (\d+)$" % what)
+        return tuple(int(v) for v in m.groups())
+
+    def exit_code(self, timeout=30):
+        try:
+            return h.exit_code(self.proc.wait(timeout=timeout))
+        finally:
+            h.stop(self.proc)
+
+    def stop(self):
+        h.stop(self.proc)
+
+
+def xdo(display, *args):
+    subprocess.run(["xdotool"] + [str(a) for a in args], env={**os.environ, "DISPLAY": display.display},
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=20)
+
+
+def click(display, x, y):
+    xdo(display, "mousemove", x, y)
+    time.sleep(0.3)
+    xdo(display, "click", 1)
+
+
+def xwindow_at(display, rect):
+    """The X window Wine made for a Windows window with this screen rectangle."""
+    tree = subprocess.run(["xwininfo", "-root", "-tree"], env={**os.environ, "DISPLAY": display.display},
+                          capture_output=True, text=True, timeout=20).stdout
+    want = "%dx%d+%d+%d" % (rect[2], rect[3], rect[0], rect[1])
+    for line in tree.splitlines():
+        parts = line.split()
+        if parts and parts[0].startswith("0x") and want in line.split(")")[-1]:
+            return parts[0]
+    return None
+
+
+def shot(display, name, rect, popups=()):
+    """A PNG of what the screen shows inside rect, kept under build/artifacts.
+
+    Under Xvfb without a window manager the root image lacks Wine's popup windows (the box, the
+    menu), so each popup is read from its own X window and laid over the root image."""
+    full = display.screenshot(name)
+    for i, p in enumerate(popups):
+        wid = xwindow_at(display, p)
+        assert wid, "no X window at %r" % (p,)
+        part = os.path.join(os.path.dirname(full), "%s.part%d.png" % (name, i))
+        xwd = part + ".xwd"
+        subprocess.run(["xwd", "-id", wid, "-silent", "-display", display.display, "-out", xwd], check=True, timeout=30)
+        subprocess.run(["convert", xwd, part], check=True, timeout=60)
+        subprocess.run(["convert", full, part, "-geometry", "+%d+%d" % (p[0], p[1]), "-composite", full],
+                       check=True, timeout=60)
+        os.remove(xwd)
+        os.remove(part)
+    x, y, w, hgt = rect
+    subprocess.run(["convert", full, "-crop", "%dx%d+%d+%d" % (w, hgt, x, y), "+repage", full], check=True, timeout=60)
+    return full
+
+
+def pixel(png, x, y):
+    out = subprocess.run(["convert", png, "-crop", "1x1+%d+%d" % (x, y), "+repage", "-format",
+                          "%[fx:int(255*r)],%[fx:int(255*g)],%[fx:int(255*b)]", "info:"],
+                         capture_output=True, text=True, timeout=30).stdout
+    return tuple(int(v) for v in out.strip().split(","))
+
+
+def dark_pixels(png, x, y, w, hgt):
+    """How many pixels of the area are darker than mid grey (drawn text)."""
+    out = subprocess.run(["convert", png, "-crop", "%dx%d+%d+%d" % (w, hgt, x, y), "+repage", "-colorspace", "Gray",
+                          "-threshold", "50%", "-format", "%[fx:int(w*h*(1-mean)+0.5)]", "info:"],
+                         capture_output=True, text=True, timeout=30).stdout
+    return int(out.strip())
+
+
+def bluish(rgb):
+    r, g, b = rgb
+    return b > 170 and r < 120 and b > r + 60
+
+
+def greenish(rgb):
+    r, g, b = rgb
+    return g > 130 and g > r + 40
+
+
+def hittest(view, skin, x, y, display, origin):
+    xdo(display, "mousemove", origin[0] + x, origin[1] + y)
+    m = view.wait(r"^hittest %s %d,%d=(\d+)$" % (re.escape(skin), x, y), timeout=10)
+    return int(m.group(1))
+
+
+@pytest.fixture
+def skinview_built():
+    if not os.path.exists(SKINVIEW):
+        pytest.fail("build/bin/skinview.exe missing: run scripts/build.sh")
+
+
+@pytest.mark.parametrize("page", list(PAGES))
+def test_main_window_pages_render_from_the_resource(page, display, tmp_path, skinview_built):
+    view = View(display, tmp_path, *PAGES[page])
+    try:
+        view.wait("^ready$")
+        rect = view.rect("main")
+        assert rect[2:] == (580, 478 if page == "custom" else 380)
+        view.wait("^notify windowinit")
+        time.sleep(0.8)
+        png = shot(display, "skin_main_" + page, rect)
+        banner = pixel(png, 20, 200)
+        if page == "success":
+            assert greenish(banner), banner
+        else:
+            assert bluish(banner), banner
+        if page in ("welcome", "custom"):
+            assert bluish(pixel(png, 230, 298)), "install button image"        # btn_162x132 normal state
+            assert bluish(pixel(png, 30, 349)), "selected check box"           # checkbox_48x16 selected part
+            assert dark_pixels(png, 43, 341, 40, 16) > 20, "check box text"    # "我同意"
+        if page == "disagreed":
+            r, g, b = pixel(png, 230, 298)
+            assert abs(r - g) < 12 and abs(g - b) < 12 and r > 180, "disabled install button is grey"
+            assert not bluish(pixel(png, 30, 349)), "check box drawn unselected"
+        if page == "custom":
+            assert dark_pixels(png, 92, 390, 200, 16) > 30, "folder text in the edit box"
+        if page in ("installing", "failure"):
+            assert bluish(pixel(png, 40, 330)), "progress fill"
+            track = pixel(png, 500, 330)
+            assert not bluish(track) and track[0] > 200, "progress track beyond the value"
+        if page == "failure":
+            r, g, b = pixel(png, 557, 330)
+            assert r > 200 and g < 120, "red failure mark"
+    finally:
+        view.stop()
+
+
+def test_message_box_and_menu_render(display, tmp_path, skinview_built):
+    view = View(display, tmp_path, "--box", name="box")
+    try:
+        box = view.rect("box")
+        assert box[2:] == (350, 180)
+        time.sleep(1.0)
+        png = shot(display, "skin_messagebox", box, popups=[box])
+        assert bluish(pixel(png, 100, 10)), "title strip"
+        assert bluish(pixel(png, 190, 140)), "OK button fill"
+        r, g, b = pixel(png, 60, 83)
+        assert r > 200 and b < 120, "orange icon"
+        assert dark_pixels(png, 100, 62, 200, 20) > 40, "first line of text"
+    finally:
+        view.stop()
+    view = View(display, tmp_path, "--menu", name="menu")
+    try:
+        view.wait("^menu shown setting_menu$")
+        main = view.rect("main")
+        x, y = (int(v) for v in view.wait(r"^menu at (-?\d+),(-?\d+)$").groups())
+        menu = view.rect("menu")
+        assert (menu[0], menu[1]) == (x, y)
+        time.sleep(0.8)
+        # main window and menu together (the menu may reach past the window's right edge)
+        right = max(main[0] + main[2], menu[0] + menu[2])
+        png = shot(display, "skin_menu", (main[0], main[1], right - main[0], main[3]), popups=[menu])
+        # the menu hangs below the settings button, over the banner
+        mx, my = x - main[0], y - main[1]
+        r, g, b = pixel(png, mx + 60, my + 12)
+        assert r > 230 and g > 230 and b > 230, "menu body"
+        assert dark_pixels(png, mx + 10, my + 2, 80, 20) > 20, "item text"
+    finally:
+        view.stop()
+
+
+def test_close_button_posts_one_close_and_min_button_minimises(display, tmp_path, skinview_built):
+    view = View(display, tmp_path, name="close")
+    try:
+        x, y, w, _ = view.rect("main")
+        view.wait("^ready$")
+        time.sleep(0.5)
+        click(display, x + 1 + 378 + 186, y + 14)  # closebtn
+        view.wait("^destroy MainFrameWnd.xml$")
+        assert view.exit_code() == 0
+        closes = [l for l in view.lines() if l.startswith("close MainFrameWnd.xml")]
+        assert closes == ["close MainFrameWnd.xml wparam=1"]
+        assert view.lines().count("notify click closebtn") == 1
+    finally:
+        view.stop()
+    view = View(display, tmp_path, name="min")
+    try:
+        rect = view.rect("main")
+        view.wait("^ready$")
+        time.sleep(0.5)
+        assert xwindow_at(display, rect)
+        click(display, rect[0] + 1 + 378 + 158, rect[1] + 14)  # minbtn
+        view.wait(r"^syscommand MainFrameWnd.xml 0xF020$")
+        view.wait(r"^iconic MainFrameWnd.xml 1$")
+        assert not any(l.startswith("close ") for l in view.lines())
+    finally:
+        view.stop()
+
+
+def test_escape_closes_the_box_and_leaves_the_main_window(display, tmp_path, skinview_built):
+    view = View(display, tmp_path, "--box")
+    try:
+        bx, by, _, _ = view.rect("box")
+        time.sleep(0.8)
+        click(display, bx + 20, by + 150)  # an empty spot of the box: keyboard focus there
+        time.sleep(0.3)
+        xdo(display, "key", "Escape")
+        view.wait(r"^box closed ret=1 main=1 enabled=1$")
+        assert [l for l in view.lines() if l.startswith("close ")] == ["close messagebox.xml wparam=1"]
+        time.sleep(0.5)
+        assert view.proc.poll() is None, "the main window must stay"
+        assert "destroy MainFrameWnd.xml" not in view.lines()
+    finally:
+        view.stop()
+
+
+def test_hit_test_caption_over_empty_areas_client_over_buttons(display, tmp_path, skinview_built):
+    view = View(display, tmp_path)
+    try:
+        origin = view.rect("main")
+        view.wait("^ready$")
+        time.sleep(0.5)
+        skin = "MainFrameWnd.xml"
+        assert hittest(view, skin, 100, 16, display, origin) == HTCAPTION      # banner inside the caption band
+        assert hittest(view, skin, 565, 14, display, origin) == HTCLIENT       # closebtn
+        assert hittest(view, skin, 523, 14, display, origin) == HTCLIENT       # settingbtn
+        assert hittest(view, skin, 100, 100, display, origin) == HTCLIENT      # below the 32-pixel band
+    finally:
+        view.stop()
+    view = View(display, tmp_path, "--box", name="box")
+    try:
+        origin = view.rect("box")
+        time.sleep(0.8)
+        skin = "messagebox.xml"
+        assert hittest(view, skin, 150, 60, display, origin) == HTCAPTION      # the text: the whole box drags
+        assert hittest(view, skin, 20, 150, display, origin) == HTCAPTION      # empty area
+        assert hittest(view, skin, 216, 148, display, origin) == HTCLIENT      # msgbox_quit_btn
+        assert hittest(view, skin, 293, 148, display, origin) == HTCLIENT      # msgbox_cancel_btn
+        # and it really drags
+        xdo(display, "mousemove", origin[0] + 20, origin[1] + 150)
+        time.sleep(0.3)
+        xdo(display, "mousedown", 1)
+        for step in range(1, 6):
+            xdo(display, "mousemove", origin[0] + 20 + 8 * step, origin[1] + 150 + 6 * step)
+            time.sleep(0.1)
+        xdo(display, "mouseup", 1)
+        m = view.wait(r"^moved messagebox.xml (-?\d+) (-?\d+)$", timeout=10)
+        assert (int(m.group(1)), int(m.group(2))) == (origin[0] + 40, origin[1] + 30)
+    finally:
+        view.stop()
+
+
+def test_menu_item_reports_once_and_closes(display, tmp_path, skinview_built):
+    view = View(display, tmp_path, "--menu")
+    try:
+        view.wait("^menu shown setting_menu$")
+        x, y = (int(v) for v in view.wait(r"^menu at (-?\d+),(-?\d+)$").groups())
+        time.sleep(0.5)
+        click(display, x + 30, y + 12)
+        view.wait("^menu closed setting_menu$")
+        time.sleep(0.5)
+        reports = [l for l in view.lines() if l.startswith("menuitem ")]
+        assert reports == ["menuitem itemclick setting_menuitem_collect_logs"]
+    finally:
+        view.stop()
+
+
+@pytest.mark.parametrize("case", ["missing_member", "no_resource"])
+def test_unloadable_skin_shows_the_failure_box_and_exits_1(case, display, tmp_path, skinview_built):
+    if case == "missing_member":
+        view = View(display, tmp_path, skin="nosuch.xml")
+    else:
+        view = View(display, tmp_path, module=SKINVIEW)  # a program without "ZIPRES" 122
+    try:
+        env = {**os.environ, "DISPLAY": display.display}
+        found = h.wait_for(lambda: subprocess.run(["xdotool", "search", "--name", "^Duilib$"], env=env,
+                                                  capture_output=True, text=True, timeout=20).stdout.split(),
+                           timeout=30)
+        assert found, "no failure box"
+        time.sleep(0.5)
+        display.screenshot("skin_failure_box_" + case)
+        xdo(display, "windowactivate", "--sync", found[0])
+        xdo(display, "key", "Return")
+        assert view.exit_code(timeout=30) == 1
+        assert not any(l.startswith(("init ", "rect main")) for l in view.lines())
+    finally:
+        view.stop()
