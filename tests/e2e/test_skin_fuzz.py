@@ -1,0 +1,63 @@
+"""Fuzzes the skin language's pure parsers (markup, image strings, attribute lists, showhtml
+tags, UTF-8 and numbers) natively with clang's libFuzzer, AddressSanitizer and UBSan, for a
+bounded time. Longer by hand: VD_FUZZ_SECONDS=600 /usr/bin/python3 -m pytest -q test_skin_fuzz.py
+Figures go to build/artifacts/ui_fuzz.txt."""
+import glob
+import os
+import re
+import shutil
+import subprocess
+
+import pytest
+
+ROOT = os.environ.get("VD_ROOT") or os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+OUT = os.path.join(ROOT, "build", "fuzz")
+SECONDS = int(os.environ.get("VD_FUZZ_SECONDS", "30"))
+SEEDS = [
+    b"\x01file='btn_162x132.png' source='0,46,162,86'",
+    b"\x01file='checkbox_48x16.png' dest='0,0,16,16' source='32,0,48,16'",
+    b"\x01red_close_12x12.png",
+    b"\x02font=\"12\" inset=\"1,1,1,1\" bordercolor=\"#FFCED2D7\"",
+    b"\x03{u}\xe7\x94\xa8\xe6\x88\xb7\xe8\xae\xb8\xe5\x8f\xaf\xe5\x8d\x8f\xe8\xae\xae{/u}{n}{c #FFFF0000}x{/c}",
+    b"\x04#FF2B96D5 1,254,0,0 \xe5\xbe\xae\xe8\xbd\xaf\xe9\x9b\x85\xe9\xbb\x91",
+]
+
+
+def build():
+    clang = shutil.which("clang++")
+    if not clang:
+        pytest.fail("clang++ is needed (package clang)")
+    os.makedirs(OUT, exist_ok=True)
+    exe = os.path.join(OUT, "ui_parsers_fuzz")
+    srcs = [os.path.join(ROOT, p) for p in ("tests/fuzz/ui_parsers_fuzz.cpp", "ui/uimarkup.cpp", "ui/uiparse.cpp")]
+    if not os.path.exists(exe) or any(os.path.getmtime(s) > os.path.getmtime(exe) for s in srcs):
+        subprocess.run([clang, "-std=c++17", "-O1", "-g", "-fsanitize=fuzzer,address,undefined",
+                        "-fno-sanitize-recover=undefined", "-I", ROOT, "-o", exe] + srcs, check=True, timeout=600)
+    return exe
+
+
+def test_parsers_survive_fuzzing():
+    exe = build()
+    corpus = os.path.join(OUT, "corpus")
+    os.makedirs(corpus, exist_ok=True)
+    for i, seed in enumerate(SEEDS):
+        with open(os.path.join(corpus, "seed%d" % i), "wb") as f:
+            f.write(seed)
+    for xml in glob.glob(os.path.join(ROOT, "skin", "*.xml")):
+        with open(xml, "rb") as src, open(os.path.join(corpus, "markup_" + os.path.basename(xml)), "wb") as f:
+            f.write(b"\x00" + src.read())
+    crashes = os.path.join(OUT, "crashes")
+    os.makedirs(crashes, exist_ok=True)
+    p = subprocess.run([exe, corpus, "-max_total_time=%d" % SECONDS, "-timeout=10", "-rss_limit_mb=2048",
+                        "-max_len=65536", "-artifact_prefix=" + crashes + "/", "-print_final_stats=1"],
+                       capture_output=True, text=True, timeout=SECONDS + 300)
+    log = p.stdout + p.stderr
+    runs = re.search(r"Done (\d+) runs in (\d+) second", log)
+    execs = int(runs.group(1)) if runs else 0
+    os.makedirs(os.path.join(ROOT, "build", "artifacts"), exist_ok=True)
+    with open(os.path.join(ROOT, "build", "artifacts", "ui_fuzz.txt"), "w") as f:
+        f.write("seconds=%d executions=%d exit=%d\n" % (SECONDS, execs, p.returncode))
+        f.write("\n".join(l for l in log.splitlines() if l.startswith(("stat::", "Done", "==", "SUMMARY"))) + "\n")
+    print("fuzzed %d s: %d executions, exit %d" % (SECONDS, execs, p.returncode))
+    assert p.returncode == 0, log[-4000:]
+    assert execs > 1000, log[-2000:]
