@@ -23,7 +23,8 @@ std::wstring CodePageToWide(const std::string& text, UINT codePage) {
 }
 
 bool JoinCancelling(HANDLE thread, DWORD waitMs) {
-    if (!thread) return true;
+    // A post about to finish gets a moment: cancelled, its record would go out again next run.
+    if (!thread || WaitForSingleObject(thread, waitMs < 150 ? waitMs : 150) != WAIT_TIMEOUT) return true;
     DWORD start = GetTickCount();
     for (;;) {
         Utilities::GetGenericHttp().CancelInFlight();

@@ -7,8 +7,8 @@
 std::string WideToCodePage(const wchar_t* text, UINT codePage);
 std::wstring CodePageToWide(const std::string& text, UINT codePage);
 
-// Waits up to waitMs for a worker, closing the shared POST client's handles meanwhile so a post
-// in flight fails instead of running into its timeouts. True when the thread has ended. The
+// Waits for a worker: up to 150 ms as it is, then up to waitMs more while closing the shared POST
+// client's handles, so a post in flight fails instead of running into its timeouts. True when the thread has ended. The
 // thread is never terminated: one ended by force could die holding the client for good.
 bool JoinCancelling(HANDLE thread, DWORD waitMs);
 
