@@ -1,6 +1,8 @@
 #include "local/inifile.h"
 
 #include <windows.h>
+
+#include <mutex>
 #include <vector>
 
 #include "local/vdlog.h"
@@ -83,12 +85,19 @@ void CInstConfig::WritePackageInfo(const wchar_t* sub, int id, long long size, b
 }
 
 bool CInstConfig::Flag(const wchar_t* key, const wchar_t* sub) {
-    if (!m_p_test_ini) {
-        std::wstring path = GetDataFolderOrTemp(sub) + L"test.ini";
-        WriteLogW(L"test.ini path:%s\n", path.c_str());
-        m_p_test_ini.reset(new _tIniReaderWriter(path));
+    // The behaviour worker asks as well as the window: the reader is created once, under a lock.
+    static std::mutex s_lock;
+    _tIniReaderWriter* ini = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(s_lock);
+        if (!m_p_test_ini) {
+            std::wstring path = GetDataFolderOrTemp(sub) + L"test.ini";
+            WriteLogW(L"test.ini path:%s\n", path.c_str());
+            m_p_test_ini.reset(new _tIniReaderWriter(path));
+        }
+        ini = m_p_test_ini.get();
     }
-    return m_p_test_ini->ReadInteger(L"test", key, 0) == 1;
+    return ini->ReadInteger(L"test", key, 0) == 1;
 }
 
 bool CInstConfig::IsTestIni_downloading_failure() { return Flag(L"downloading_failure"); }
