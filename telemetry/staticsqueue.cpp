@@ -68,6 +68,9 @@ bool CStaticsQueue::StartWorker(const char* url) {
     if (IsWorkerRunning()) return true;
     m_h_thread.Reset();
     m_h_exit_event.Reset(CreateEventW(nullptr, FALSE, FALSE, L"StaticsEvent"));
+    // The name can be taken by another kind of object: without an event the loop would not pause.
+    if (!m_h_exit_event.Valid()) m_h_exit_event.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!m_h_exit_event.Valid()) return false;
     m_p_url = url;
     InterlockedExchange(&m_l_stop, 0);
     m_h_thread.Reset((HANDLE)_beginthreadex(nullptr, 0, WorkerProc, this, 0, &m_u_thread_id));
