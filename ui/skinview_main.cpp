@@ -63,7 +63,10 @@ public:
     void InitWindow() override { LogEvent(L"init %s", m_sSkin.c_str()); }
 
     void Notify(TNotifyUI& msg) override {
-        LogEvent(L"notify %s %s", msg.sType.c_str(), msg.pSender ? msg.pSender->GetName().c_str() : L"");
+        if (msg.sType == L"textchanged" && msg.pSender)
+            LogEvent(L"notify textchanged %s text=%s", msg.pSender->GetName().c_str(), msg.pSender->GetText().c_str());
+        else
+            LogEvent(L"notify %s %s", msg.sType.c_str(), msg.pSender ? msg.pSender->GetName().c_str() : L"");
         WindowImplBase::Notify(msg);
     }
 

@@ -458,6 +458,10 @@ LRESULT CALLBACK CEditUI::NativeProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM
             break;
         case WM_CHAR:
             if (wParam == VK_RETURN || wParam == VK_TAB) return 0;  // no beep
+            if (wParam == 1) {  // Ctrl+A selects everything, which the classic edit control does not do
+                SendMessageW(hWnd, EM_SETSEL, 0, -1);
+                return 0;
+            }
             break;
         default:
             break;

@@ -301,6 +301,34 @@ def test_hit_test_caption_over_empty_areas_client_over_buttons(display, tmp_path
         view.stop()
 
 
+def test_edit_box_is_a_native_edit_while_typing_and_alt_n_installs(display, tmp_path, skinview_built):
+    view = View(display, tmp_path, *PAGES["custom"])
+    try:
+        x, y, _, _ = view.rect("main")
+        view.wait("^ready$")
+        time.sleep(0.5)
+        click(display, x + 440, y + 398)  # the end of the folder box
+        view.wait("^notify setfocus customui_dir_edit$")
+        time.sleep(0.3)
+        xdo(display, "key", "End")
+        xdo(display, "type", "--delay", "50", "3")
+        m = view.wait(r"^notify textchanged customui_dir_edit text=(.*)$")
+        assert m.group(1) == r"C:\Program Files (x86)\Vardo3"
+        # emptied: one more report, with the empty text
+        xdo(display, "key", "ctrl+a", "BackSpace")
+        view.wait(r"^notify textchanged customui_dir_edit text=$")
+        xdo(display, "type", "--delay", "50", "D")
+        view.wait(r"^notify textchanged customui_dir_edit text=D$")
+        click(display, x + 300, y + 460)  # an empty spot of the page ends the editing
+        view.wait("^notify killfocus customui_dir_edit$")
+        # Alt+N: the shortcut of the visible install button
+        xdo(display, "key", "alt+n")
+        view.wait("^notify click customui_install_now_btn$")
+        assert "notify click easyui_install_now_btn" not in view.lines()
+    finally:
+        view.stop()
+
+
 def test_menu_item_reports_once_and_closes(display, tmp_path, skinview_built):
     view = View(display, tmp_path, "--menu")
     try:
