@@ -196,7 +196,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     SetTimer(nullptr, 0, static_cast<UINT>(opt.timeout) * 1000, OnTimeout);
 
-    CSkinViewWnd main(opt.skin, L"DuiLibSkinViewMain", true);
+    auto* pMain = new CSkinViewWnd(opt.skin, L"DuiLibSkinViewMain", true);
+    CSkinViewWnd& main = *pMain;
     HWND hwnd = main.Create(nullptr, L"Vardo在线安装", WS_VISIBLE | WS_OVERLAPPEDWINDOW, 0);
     if (!hwnd) {
         LogEvent(L"create failed");
@@ -268,6 +269,11 @@ int wmain(int argc, wchar_t** argv) {
     }
     LogEvent(L"ready");
     CPaintManagerUI::MessageLoop();
+    // the loop may end with the window still there (timeout): the object takes it along
+    delete pMain;
+    LogEvent(L"after delete window=%d", IsWindow(hwnd) ? 1 : 0);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     LogEvent(L"exit");
     if (g_events) fclose(g_events);
     return 0;

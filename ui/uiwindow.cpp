@@ -11,6 +11,15 @@ namespace DuiLib {
 
 // ---- CWindowWnd ----------------------------------------------------------------------------
 
+CWindowWnd::~CWindowWnd() {
+    if (m_hWnd && IsWindow(m_hWnd)) {
+        HWND h = m_hWnd;
+        m_hWnd = nullptr;
+        SetWindowLongPtrW(h, GWLP_USERDATA, 0);
+        DestroyWindow(h);
+    }
+}
+
 bool CWindowWnd::RegisterWindowClass() {
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof(wc);

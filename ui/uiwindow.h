@@ -18,7 +18,9 @@ class CControlUI;
 class CWindowWnd {
 public:
     CWindowWnd() = default;
-    virtual ~CWindowWnd() = default;
+    // A window that outlives its object (the loop ended on WM_QUIT) is cut loose and destroyed,
+    // so no later message reaches freed memory.
+    virtual ~CWindowWnd();
     CWindowWnd(const CWindowWnd&) = delete;
     CWindowWnd& operator=(const CWindowWnd&) = delete;
 

@@ -329,6 +329,18 @@ def test_edit_box_is_a_native_edit_while_typing_and_alt_n_installs(display, tmp_
         view.stop()
 
 
+def test_window_object_deleted_before_its_window_takes_the_window_along(display, tmp_path, skinview_built):
+    # the message loop ends on WM_QUIT (here: the time limit) while the window still exists
+    view = View(display, tmp_path, "--timeout", "3", name="quit")
+    try:
+        view.wait("^ready$")
+        assert view.exit_code(timeout=30) == 0
+        lines = view.lines()
+        assert "after delete window=0" in lines and lines[-1] == "exit", lines
+    finally:
+        view.stop()
+
+
 def test_menu_item_reports_once_and_closes(display, tmp_path, skinview_built):
     view = View(display, tmp_path, "--menu")
     try:
