@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "local/inifile.h"
 #include "local/vdlog.h"
@@ -369,4 +371,26 @@ TEST_F(TelemetryWire, StoreFollowsAProductFolderOutsideAscii) {
     }
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(store.c_str()));
     VdFouncationBehaviorGather::SetBehaviorProductName(kProduct);
+}
+
+TEST_F(TelemetryWire, TheTwoWorkersNeverPostAtOnce) {
+    // each answer takes 300 ms: posts that overlapped would arrive closer together than that
+    ASSERT_EQ(200, ServerControl("stats", "mode", "{\"mode\":\"slow\",\"status\":500,\"hold\":0.3}"));
+    ASSERT_EQ(200, ServerControl("behavior", "mode", "{\"mode\":\"slow\",\"status\":500,\"hold\":0.3}"));
+    CBehaviorQueue behavior;
+    CStaticsQueue statistics;
+    CStatics record;
+    record.SetExeName("x.exe");
+    for (int i = 0; i < 3; ++i) behavior.Push(Record("4010102"));
+    statistics.Push(record);
+    ASSERT_TRUE(behavior.StartWorker());
+    ASSERT_TRUE(statistics.StartWorker(GetStaticsUrl()));
+    ASSERT_TRUE(WaitFor([&] { return behavior.GetCount() == 0 && !statistics.IsWorkerRunning(); }, 20000));
+    std::vector<double> arrivals;
+    for (const char* role : {"stats", "behavior"})
+        for (const auto& r : Answered(role)) arrivals.push_back(r["time"].asDouble());
+    ASSERT_EQ(4u, arrivals.size());
+    std::sort(arrivals.begin(), arrivals.end());
+    for (size_t i = 1; i < arrivals.size(); ++i) EXPECT_GE(arrivals[i] - arrivals[i - 1], 0.28) << i;
+    behavior.StopAndStore();
 }
