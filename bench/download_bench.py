@@ -159,6 +159,11 @@ def main():
                  r.maxrss_kib / 1024.0, r.gets, r.conns, "ok" if r.ok else "MISMATCH"))
     print("(our CPU includes %.2f s of the prefix's wineserver; its process alone: %.2f s)"
           % (ours.server_cpu, ours.cpu))
+    # what any Wine program costs before it does anything: the driver's usage text and exit
+    ws0 = wineserver_cpu(args.prefix)
+    idle = Run("idle", ["wine", driver], env, measured=True, work=work).start().wait(60)
+    print("(Wine start-up and exit alone: %.2f s CPU, %.2f s of it in the wineserver, %.2f s wall)"
+          % (idle.cpu + wineserver_cpu(args.prefix) - ws0, wineserver_cpu(args.prefix) - ws0, idle.wall))
 
     # Resume: kill the Wine process hard at about half, start again, count what was sent twice.
     part_dir = os.path.join(args.prefix, "drive_c", "users", os.environ.get("USER", "root"), "Temp",

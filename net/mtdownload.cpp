@@ -113,38 +113,30 @@ int DeleteFileOrFolder(const std::wstring& path) {
 // ---------------------------------------------------------------------------------------------
 // MtDownloadState
 
-MtDownloadState::CLock::CLock(HANDLE h) : m_h(h) {
-    // an abandoned mutex is ours all the same; nothing ends our threads by force, though
-    WaitForSingleObject(m_h, INFINITE);
-}
-MtDownloadState::CLock::~CLock() { ReleaseMutex(m_h); }
+MtDownloadState::MtDownloadState() { InitializeCriticalSection(&m_cs_state); }
 
-MtDownloadState::MtDownloadState() { m_h_mutex = CreateMutexW(nullptr, FALSE, nullptr); }
-
-MtDownloadState::~MtDownloadState() {
-    if (m_h_mutex) CloseHandle(m_h_mutex);
-}
+MtDownloadState::~MtDownloadState() { DeleteCriticalSection(&m_cs_state); }
 
 void MtDownloadState::SetRange(float start, float end) {
-    CLock lock(m_h_mutex);
+    CLock lock(m_cs_state);
     m_f_range_start = start;
     m_f_range_end = end;
 }
 
 void MtDownloadState::SetCallback(ProgressCallback cb, void* ctx) {
-    CLock lock(m_h_mutex);
+    CLock lock(m_cs_state);
     m_pfn_callback = cb;
     m_p_context = ctx;
 }
 
 void MtDownloadState::BeginStop() {
-    CLock lock(m_h_mutex);
+    CLock lock(m_cs_state);
     m_b_stopping = true;
 }
 
 void MtDownloadState::ResetForStart(ProgressCallback cb, void* ctx, int64_t total, const std::wstring& output,
                                     int resume) {
-    CLock lock(m_h_mutex);
+    CLock lock(m_cs_state);
     m_ll_now_size = 0;
     m_ll_total_size = total;
     m_ll_session_bytes = 0;
@@ -157,12 +149,12 @@ void MtDownloadState::ResetForStart(ProgressCallback cb, void* ctx, int64_t tota
 }
 
 void MtDownloadState::AddPresent(int64_t n) {
-    CLock lock(m_h_mutex);
+    CLock lock(m_cs_state);
     m_ll_now_size += n;
 }
 
 void MtDownloadState::MarkStartTick(bool takeResumeFraction) {
-    CLock lock(m_h_mutex);
+    CLock lock(m_cs_state);
     if (takeResumeFraction && m_ll_now_size > 0 && m_ll_total_size > 0)
         m_d_resume_fraction = (double)m_ll_now_size / (double)m_ll_total_size;
     m_dw_start_tick = GetTickCount();
@@ -190,18 +182,18 @@ void MtDownloadState::Emit(const DownloadProgressInfo& info) {
 }
 
 void MtDownloadState::AddProgress(int64_t n) {
-    CLock lock(m_h_mutex);
+    CLock lock(m_cs_state);
     if (m_b_stopping) return;
     m_ll_now_size += n;
     m_ll_session_bytes += n;
     DownloadProgressInfo info = MakeInfo(m_ll_session_bytes, errDownloading);
     Emit(info);
-    // holding the mutex while asleep stalls every section: the average stays near 5 MB/s
+    // holding the lock while asleep stalls every section: the average stays near 5 MB/s
     if (info.m_d_speed > kThrottleKBps) Sleep(kThrottleSleepMs);
 }
 
 void MtDownloadState::UndoProgress(int64_t n) {
-    CLock lock(m_h_mutex);
+    CLock lock(m_cs_state);
     if (m_b_stopping) return;
     m_ll_now_size -= n;
     m_ll_session_bytes -= n;
@@ -209,7 +201,7 @@ void MtDownloadState::UndoProgress(int64_t n) {
 }
 
 void MtDownloadState::ReportStatus(int code) {
-    CLock lock(m_h_mutex);
+    CLock lock(m_cs_state);
     DownloadProgressInfo info = MakeInfo(0, code);
     info.m_ll_now_size = info.m_ll_total_size = info.m_ll_session_bytes = 0;
     info.m_d_fraction = m_f_range_start;
@@ -218,7 +210,7 @@ void MtDownloadState::ReportStatus(int code) {
 }
 
 void MtDownloadState::SectionFinished() {
-    CLock lock(m_h_mutex);
+    CLock lock(m_cs_state);
     if (m_b_stopping) return;
     ++m_n_finished;
     if (m_n_finished < m_n_section_count) return;

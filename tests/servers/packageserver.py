@@ -11,6 +11,7 @@ Hostile behaviour for the downloader, set over the control path (or directly fro
       status&status=S        answer S (404, 416, 500, ...) with a small text body
       whole200               a range request gets 200 and the whole file
       short&bytes=N          a range is answered 206 with only its first N bytes (honest headers)
+      shift&by=N             a range is answered 206 with the bytes N further on (honest headers)
       drop&bytes=N           the promised body stops after N bytes and the connection is closed
       delay&ms=N             the status line comes only after N ms
   fault?kind=none            no fault
@@ -137,6 +138,9 @@ class PackageHandler(RecordingHandler):
         first, last = rng
         if kind == "short":
             last = min(last, first + max(1, int(fault.get("bytes", "1"))) - 1)
+        elif kind == "shift":
+            by = int(fault.get("by", "1"))
+            first, last = min(first + by, size - 1), min(last + by, size - 1)
         self.answer(206, data[first:last + 1], headers=[("Content-Range", "bytes %d-%d/%d" % (first, last, size))],
                     drop_after=drop)
 

@@ -393,6 +393,7 @@ TEST_F(NetDownload, HostileServersNeverYieldACorruptedFile) {
         {"fault?kind=status&status=416&after=3&count=1", true},
         {"fault?kind=status&status=500&after=3&count=1", true},
         {"fault?kind=whole200&after=3&count=1", true},
+        {"fault?kind=shift&by=1000&after=2&count=1", true},
         {"fault?kind=short&bytes=7000&after=1&count=0", false},
         {"fault?kind=drop&bytes=20000&after=2&count=2", false},
         {"fault?kind=delay&ms=1500&after=1&count=2", false},
