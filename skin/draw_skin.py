@@ -71,14 +71,16 @@ def device(d, x, y, w, h, accent):
 def banner(w, h, top, bottom, name, title, subtitle, art):
     img = gradient(w, h, top, bottom)
     img = bubbles(img, 1, [(470, 40, 90, 28), (520, 200, 70, 22), (90, 230, 60, 18), (300, -20, 50, 20)])
-    d = ImageDraw.Draw(img)
+    # art and text on their own layer, blended over the background (drawing would replace pixels)
+    layer = Image.new("RGBA", img.size, (0, 0, 0, 0))
+    d = ImageDraw.Draw(layer)
     # the window's own title at the top left (the window has no system title bar)
     logo(d, 12, 8, 16)
     d.text(s((34, 7)), "Vardo在线安装", font=font(ZH_FONT, 12), fill=(255, 255, 255, 255))
-    art(img, d)
+    art(layer, d)
     d.text(s((60, h / 2 - 34)), title, font=font(ZH_FONT, 30), fill=(255, 255, 255, 255))
     d.text(s((62, h / 2 + 10)), subtitle, font=font(ZH_FONT, 14), fill=(225, 240, 252, 255))
-    finish(img, name)
+    finish(Image.alpha_composite(img, layer).convert("RGB"), name)
 
 
 def logo(d, x, y, size):
