@@ -156,14 +156,14 @@ protected:
     }
     static void Control(const std::string& action) { ASSERT_EQ(200, ServerControl("package", action)); }
 
-    void Start(int sections, int resume) {
+    void Start(int sections, int resume, const wchar_t* query = L"") {
         m_rec.Clear();
         m_dl.StopDownload();
         m_dl.SetSectionCount(sections);
         m_dl.SetSupportBreakpoint(resume);
         m_dl.SetTempSubFolder(m_sub.c_str());
         m_dl.SetProgressCallback(CRecorder::Callback, &m_rec);
-        EXPECT_EQ(0, m_dl.StartDownload((std::wstring(kUrlBase) + L"/pkg/p.bin").c_str(), m_output.c_str()));
+        EXPECT_EQ(0, m_dl.StartDownload((std::wstring(kUrlBase) + L"/pkg/p.bin" + query).c_str(), m_output.c_str()));
     }
 
     std::wstring Part(int i) const { return PartFilePath(m_folder, L"out", L".bin", i); }
@@ -210,7 +210,7 @@ protected:
 
 TEST_F(NetDownload, SixSectionsGiveTheExactFileAndSoundProgress) {
     Put(Pattern(1000003));
-    Start(6, 1);
+    Start(6, 1, L"?v=1");
     ASSERT_EQ(errDownloadSuccess, m_rec.Wait());
     m_dl.StopDownload();
     ExpectIdenticalOrFailed(errDownloadSuccess);
@@ -230,6 +230,11 @@ TEST_F(NetDownload, SixSectionsGiveTheExactFileAndSoundProgress) {
     EXPECT_EQ(1000003, recs.back().m_ll_session_bytes);
     EXPECT_DOUBLE_EQ(1.0, recs.back().m_d_fraction);
 
+    // the probe asks for the path alone, every section GET for path and query
+    for (const auto& r : ServerRequests("package")) {
+        bool section = r["method"].asString() == "GET" && HeaderValue(r, "Range") != "bytes=2-10";
+        EXPECT_EQ(section ? "/pkg/p.bin?v=1" : "/pkg/p.bin", r["target"].asString());
+    }
     // probe range test, then the ranges cover the file with no gap; neighbouring sections share
     // only the one byte that a section's last range reaches into the next
     auto ranges = SectionRanges();
