@@ -2,27 +2,18 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <cstring>
+#include <new>
+
 #include "app/cmdparams.h"
-#include "app/plainwindow.h"
 #include "app/silent.h"
 #include "app/wakeup.h"
+#include "installer/mainframe.h"
 #include "local/vdlog.h"
 #include "payload/vdbizhandler.h"
 #include "probes/vdutils.h"
 
 namespace {
-
-void CenterOnWorkArea(HWND hwnd) {
-    RECT rc;
-    GetWindowRect(hwnd, &rc);
-    MONITORINFO mi = {};
-    mi.cbSize = sizeof(mi);
-    if (!GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &mi)) return;
-    const RECT& wa = mi.rcWork;
-    int w = rc.right - rc.left, h = rc.bottom - rc.top;
-    SetWindowPos(hwnd, nullptr, wa.left + (wa.right - wa.left - w) / 2, wa.top + (wa.bottom - wa.top - h) / 2, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
 
 int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
     // The handle stays open for the life of the process: its existence is the signal.
@@ -43,25 +34,31 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
     }
     WriteLogW(L"CoInitialize success...\n");
 
-    HWND hwnd = CreatePlainMainWindow(hInstance);
-    if (!hwnd) {
+    DuiLib::CPaintManagerUI::SetInstance(hInstance);
+    WriteLogW(L"CPaintManagerUI::SetInstance success...\n");
+
+    // zero-filled storage, then constructed: no field starts with leftover bytes
+    void* storage = ::operator new(sizeof(CMainFrameWnd), std::nothrow);
+    if (!storage) {
         WriteLogW(L"gptrMainFrame malloc memory failure\n");
         return -2;
     }
+    memset(storage, 0, sizeof(CMainFrameWnd));
+    gptrMainFrame = new (storage) CMainFrameWnd();
     WriteLogW(L"CMainFrameWnd malloc success...\n");
-    HICON icon = LoadIconW(hInstance, MAKEINTRESOURCEW(121));
-    SendMessageW(hwnd, WM_SETICON, ICON_BIG, (LPARAM)icon);
-    SendMessageW(hwnd, WM_SETICON, ICON_SMALL, (LPARAM)icon);
-    CenterOnWorkArea(hwnd);
-    ShowWindow(hwnd, params.IsInstallMode() ? SW_HIDE : SW_SHOWNORMAL);
 
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
+    gptrMainFrame->Create(nullptr, L"Vardo在线安装", WS_VISIBLE | WS_OVERLAPPEDWINDOW, 0, CW_USEDEFAULT, CW_USEDEFAULT,
+                          CW_USEDEFAULT, CW_USEDEFAULT, nullptr);
+    gptrMainFrame->SetIcon(121);
+    gptrMainFrame->CenterWindow();
+    gptrMainFrame->ShowWindow(!params.IsInstallMode());
+
+    DuiLib::CPaintManagerUI::MessageLoop();
     WriteLogW(L"end CPaintManagerUI::MessageLoop...\n");
-    if (IsWindow(hwnd)) DestroyWindow(hwnd);
+    // the window goes before its object: its procedure must never see a deleted object
+    if (IsWindow(gptrMainFrame->GetHWND())) DestroyWindow(gptrMainFrame->GetHWND());
+    delete gptrMainFrame;
+    gptrMainFrame = nullptr;
     WriteLogW(L"end free CMainFrameWnd memory...\n");
     CoUninitialize();
     WriteLogW(L"end CoUninitialize...\n");

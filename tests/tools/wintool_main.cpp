@@ -10,7 +10,7 @@ namespace {
 HWND Find(const wchar_t* cls) { return FindWindowW(cls, nullptr); }
 
 int Usage() {
-    fwprintf(stderr, L"usage: wintool state|minimize|close|count CLASS | holdmutex NAME SECONDS\n");
+    fwprintf(stderr, L"usage: wintool state|rect|focus|minimize|close|count CLASS | holdmutex NAME SECONDS\n");
     return 2;
 }
 }  // namespace
@@ -55,6 +55,29 @@ int wmain(int argc, wchar_t** argv) {
         GetWindowTextW(h, title, 255);
         printf("found=1 visible=%d iconic=%d foreground=%d\n", IsWindowVisible(h) ? 1 : 0, IsIconic(h) ? 1 : 0,
                GetForegroundWindow() == h ? 1 : 0);
+        return 0;
+    }
+    if (!wcscmp(cmd, L"rect")) {
+        // where the window is on the screen, as Windows sees it
+        RECT rc = {};
+        GetWindowRect(h, &rc);
+        printf("found=1 x=%ld y=%ld w=%ld h=%ld visible=%d enabled=%d\n", rc.left, rc.top, rc.right - rc.left,
+               rc.bottom - rc.top, IsWindowVisible(h) ? 1 : 0, IsWindowEnabled(h) ? 1 : 0);
+        return 0;
+    }
+    if (!wcscmp(cmd, L"focus")) {
+        // the control with the keyboard focus in that window's thread, and its text
+        GUITHREADINFO gti = {};
+        gti.cbSize = sizeof(gti);
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(h, nullptr), &gti) || !gti.hwndFocus) {
+            printf("found=1 focus=0\n");
+            return 0;
+        }
+        wchar_t cls[128] = {0}, text[1024] = {0};
+        GetClassNameW(gti.hwndFocus, cls, 127);
+        SendMessageTimeoutW(gti.hwndFocus, WM_GETTEXT, 1023, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, nullptr);
+        // the text goes last and whole, so it may hold blanks
+        printf("found=1 focus=1 class=%ls text=%ls\n", cls, text);
         return 0;
     }
     if (!wcscmp(cmd, L"minimize")) {

@@ -1,0 +1,463 @@
+"""The main window driven as a person would: real clicks and keys on the real vdInstaller.exe under
+Wine on the run's X display. Control states are read back from what the window does (page
+changes, window height, log lines, windows it opens) and from the pixels it paints. Screenshots of
+every page are kept in build/artifacts/."""
+import datetime
+import os
+import re
+import subprocess
+import time
+import zipfile
+
+import pytest
+from PIL import Image
+
+import vdharness as h
+
+TITLE = "Vardo在线安装"
+MAIN_CLASS = "VdInstMainFrameWndClass"
+BOX_CLASS = "CMessageBoxWnd"
+MENU_CLASS = "DuiLibMenuWnd"
+
+# Control centres in window coordinates, from the markup: layouts at (1,1) and (1,254) or (1,300).
+SETTING_BTN = (509, 14)
+CLOSE_BTN = (565, 14)
+TITLE_EMPTY = (150, 14)             # title band over the header picture
+HEADER_LABEL_AREA = (300, 150)      # header picture (a layout: no control takes clicks)
+INSTALL_NOW = (290, 298)
+AGREE_BOX = (31, 349)
+AGREE_TEXT = (60, 349)              # the check box's own text: still the check box
+CUSTOM_INSTALL = (514, 349)
+CUSTOM_ARROW = (560, 349)
+DIR_EDIT = (268, 398)
+PROGRESS_LABEL = (60, 352)          # installing page: the speed label
+BOX_QUIT = (216, 148)               # message box: "确定" (body layout below a 32-pixel strip)
+BOX_CANCEL = (293, 148)             # message box: "取消"
+BOX_CLOSE = (334, 16)               # message box: its title strip's close button
+
+
+def rect(cls=MAIN_CLASS):
+    """(x, y, width, height) of the first visible window of a class, as Windows sees it; None when
+    there is none."""
+    rc, f = h.wintool("rect", cls)
+    if f.get("found") != "1" or f.get("visible") != "1":
+        return None
+    return int(f["x"]), int(f["y"]), int(f["w"]), int(f["h"])
+
+
+def xwindow_at(env, r):
+    """The X window Wine made for a Windows window with this screen rectangle."""
+    tree = subprocess.run(["xwininfo", "-root", "-tree"], env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                          timeout=20).stdout.decode("utf-8", "replace")
+    want = "%dx%d+%d+%d" % (r[2], r[3], r[0], r[1])
+    for line in tree.splitlines():
+        parts = line.split()
+        if parts and parts[0].startswith("0x") and want in line.split(")")[-1]:
+            return parts[0]
+    return None
+
+
+class Window:
+    """The main window, driven through the X display."""
+
+    def __init__(self, display):
+        self.display = display
+        self.env = dict(os.environ, DISPLAY=display.display)
+
+    def xdo(self, *args):
+        p = subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=30)
+        assert p.returncode == 0, "xdotool %s failed" % (args,)
+
+    def wait(self, timeout=30):
+        assert h.wait_for(lambda: rect(), timeout=timeout), "main window never appeared"
+        # the first paint lands a little after mapping
+        time.sleep(1.0)
+        # no window manager runs on the display: give the window the keyboard as a click on a
+        # managed desktop would
+        p = subprocess.run(["xdotool", "search", "--name", "^%s$" % TITLE], env=self.env, stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL, timeout=30)
+        wids = p.stdout.decode().split()
+        assert wids, "no X window for the main window"
+        self.xdo("windowfocus", wids[0])
+        time.sleep(0.3)
+        return self
+
+    def geometry(self, cls=MAIN_CLASS):
+        return rect(cls)
+
+    def click(self, pos, cls=MAIN_CLASS, double=False):
+        x, y, _, _ = self.geometry(cls)
+        self.xdo("mousemove", x + pos[0], y + pos[1])
+        time.sleep(0.15)
+        if double:
+            self.xdo("click", "--repeat", 2, "--delay", 80, 1)
+        else:
+            self.xdo("click", 1)
+        time.sleep(0.6)
+
+    def key(self, *keys):
+        for k in keys:
+            self.xdo("key", k)
+            time.sleep(0.1)
+        time.sleep(0.4)
+
+    def type(self, text):
+        self.xdo("type", "--delay", 60, text)
+        time.sleep(0.4)
+
+    def drag(self, pos, dx, dy):
+        x, y, _, _ = self.geometry()
+        self.xdo("mousemove", x + pos[0], y + pos[1])
+        time.sleep(0.2)
+        self.xdo("mousedown", 1)
+        time.sleep(0.3)
+        for i in range(1, 6):
+            self.xdo("mousemove", x + pos[0] + dx * i // 5, y + pos[1] + dy * i // 5)
+            time.sleep(0.1)
+        self.xdo("mouseup", 1)
+        time.sleep(0.8)
+
+    def shot(self, name, popups=()):
+        """The screen as a PNG under build/artifacts. Without a window manager the root image
+        lacks Wine's popup windows (box, menu): each is read from its own X window and laid over."""
+        full = self.display.screenshot("mainwnd_" + name)
+        for cls in popups:
+            r = rect(cls)
+            if not r:
+                continue
+            wid = xwindow_at(self.env, r)
+            if not wid:
+                continue
+            part = full + ".part.xwd"
+            subprocess.run(["xwd", "-id", wid, "-silent", "-out", part], env=self.env, check=True, timeout=30)
+            subprocess.run(["convert", full, part, "-geometry", "+%d+%d" % (r[0], r[1]), "-composite", full],
+                           check=True, timeout=60)
+            os.remove(part)
+        return full
+
+    def pixel(self, pos, name="probe"):
+        """The colour the window painted at a window point."""
+        x, y, _, _ = self.geometry()
+        img = Image.open(self.shot(name)).convert("RGB")
+        return img.getpixel((x + pos[0], y + pos[1]))
+
+    def height(self):
+        return self.geometry()[3]
+
+
+def is_blue_button(rgb):
+    r, g, b = rgb
+    return b > 150 and b - r > 60
+
+
+def is_grey_button(rgb):
+    r, g, b = rgb
+    return max(r, g, b) - min(r, g, b) < 24 and 150 < r < 245
+
+
+def log_count(text):
+    return h.log_messages().count(text)
+
+
+@pytest.fixture
+def app(clean, display):
+    proc = h.start(h.EXE, [], env=display.env())
+    win = Window(display)
+    try:
+        win.wait()
+        yield proc, win
+    finally:
+        h.stop(proc)
+        h.kill_windows_processes("vdInstaller.exe")
+
+
+def wait_exit(proc, timeout=20):
+    try:
+        return h.exit_code(proc.wait(timeout=timeout))
+    except subprocess.TimeoutExpired:
+        return None
+
+
+def focused_text():
+    """(class, text) of the control with the keyboard focus in the main window's thread."""
+    rc, out = h.run(os.path.join(h.BIN, "wintool.exe"), ["focus", MAIN_CLASS], timeout=30)
+    m = re.search(r"class=(\S+) text=(.*)", out)
+    return (m.group(1), m.group(2).rstrip("\r\n")) if m else (None, None)
+
+
+def box_count():
+    return int(h.wintool("count", BOX_CLASS)[1].get("count", "0"))
+
+
+def test_easy_agree_box_gates_all_three_install_controls(app):
+    proc, win = app
+    assert win.height() == 380
+    assert is_blue_button(win.pixel(INSTALL_NOW, "easy_agreed"))
+
+    win.click(AGREE_BOX)
+    assert is_grey_button(win.pixel(INSTALL_NOW, "easy_not_agreed")), "install button still looks enabled"
+    # none of the three acts now
+    win.click(INSTALL_NOW)
+    win.click(CUSTOM_INSTALL)
+    win.click(CUSTOM_ARROW)
+    assert win.height() == 380
+    assert log_count("click download msg") == 0
+
+    # clicking the box's text counts as clicking the box
+    win.click(AGREE_TEXT)
+    assert is_blue_button(win.pixel(INSTALL_NOW, "easy_agreed_again"))
+    win.click(CUSTOM_ARROW)
+    assert h.wait_for(lambda: win.height() == 478, timeout=5), "arrow did not open the custom page"
+    win.click(CUSTOM_INSTALL)
+    assert h.wait_for(lambda: win.height() == 380, timeout=5), "custom button did not return"
+    win.click(CUSTOM_INSTALL)
+    assert h.wait_for(lambda: win.height() == 478, timeout=5), "custom button did not open the custom page"
+    win.shot("page1_custom")
+    win.click(CUSTOM_INSTALL)
+    assert h.wait_for(lambda: win.height() == 380, timeout=5)
+    win.click(INSTALL_NOW)
+    assert h.wait_for(lambda: log_count("click download msg") == 1, timeout=5)
+    assert log_count("show UI_STATUS_UI_INSTALLING ui") == 1 and log_count("post download msg") == 1
+
+
+def test_custom_page_agree_box_gates_its_controls_and_carries_the_state(app):
+    proc, win = app
+    win.click(CUSTOM_INSTALL)
+    assert h.wait_for(lambda: win.height() == 478, timeout=5)
+    assert is_blue_button(win.pixel(INSTALL_NOW, "custom_agreed")), "agreement not carried to the custom page"
+
+    win.click(AGREE_BOX)
+    assert is_grey_button(win.pixel(INSTALL_NOW, "custom_not_agreed")), "custom install button still enabled"
+    # install, back to the easy page, the folder box: none acts without the agreement
+    win.click(INSTALL_NOW)
+    win.click(CUSTOM_INSTALL)
+    win.click(CUSTOM_ARROW)
+    assert win.height() == 478
+    assert log_count("click download msg") == 0
+    # the folder box is gated too: it takes no editing
+    win.click(DIR_EDIT)
+    win.type("x")
+    assert focused_text()[0] != "Edit", "the disabled folder box took the keyboard"
+    assert is_grey_button(win.pixel(INSTALL_NOW, "custom_typed_not_agreed"))
+
+    win.click(AGREE_BOX)
+    assert is_blue_button(win.pixel(INSTALL_NOW, "custom_agreed_again"))
+    win.click(CUSTOM_ARROW)
+    assert h.wait_for(lambda: win.height() == 380, timeout=5)
+    # the easy page took the custom page's state: its install button is enabled and acts
+    assert is_blue_button(win.pixel(INSTALL_NOW, "easy_after_custom"))
+    win.click(INSTALL_NOW)
+    assert h.wait_for(lambda: log_count("click download msg") == 1, timeout=5)
+
+
+def test_emptying_the_folder_box_disables_install_and_one_character_enables_it(app):
+    proc, win = app
+    win.click(CUSTOM_INSTALL)
+    assert h.wait_for(lambda: win.height() == 478, timeout=5)
+    win.click(DIR_EDIT)
+    win.key("End")
+    win.key(*(["BackSpace"] * 40))
+    assert focused_text() == ("Edit", "")
+    win.shot("page1_custom_empty_folder")
+    assert is_grey_button(win.pixel(INSTALL_NOW, "custom_empty_folder"))
+    win.click(INSTALL_NOW)
+    assert log_count("click download msg") == 0
+
+    win.click(DIR_EDIT)
+    win.type("D")
+    assert focused_text() == ("Edit", "D")
+    assert is_blue_button(win.pixel(INSTALL_NOW, "custom_one_char"))
+    win.click(INSTALL_NOW)
+    assert h.wait_for(lambda: log_count("click download msg") == 1, timeout=5)
+    win.shot("page2_installing")
+
+
+def test_close_button_quits_on_the_welcome_page(app):
+    proc, win = app
+    win.click(CLOSE_BTN)
+    assert wait_exit(proc) == 0
+    msgs = h.log_messages()
+    assert msgs[-1] == "End vdInstaller..."
+    assert box_count() == 0
+
+
+def test_close_button_while_installing_asks_and_cancel_or_escape_keep_it_running(app):
+    proc, win = app
+    win.click(INSTALL_NOW)
+    assert h.wait_for(lambda: log_count("post download msg") == 1, timeout=5)
+    win.shot("page2_installing_easy")
+
+    win.click(CLOSE_BTN)
+    assert h.wait_for(lambda: rect(BOX_CLASS), timeout=10), "no confirmation box"
+    time.sleep(1.0)
+    win.shot("msgbox", popups=[BOX_CLASS])
+    assert box_count() == 1
+    win.click(BOX_CANCEL, cls=BOX_CLASS)
+    assert h.wait_for(lambda: box_count() == 0, timeout=10), "cancel left the box up"
+    assert proc.poll() is None, "cancel ended the installer"
+
+    # the main window is usable again, and Escape in a new box cancels as well
+    win.click(CLOSE_BTN)
+    assert h.wait_for(lambda: rect(BOX_CLASS), timeout=10)
+    time.sleep(0.8)
+    win.click((175, 60), cls=BOX_CLASS)  # focus the box on its body text
+    win.key("Escape")
+    assert h.wait_for(lambda: box_count() == 0, timeout=10), "Escape left the box up"
+    assert proc.poll() is None
+
+    win.click(CLOSE_BTN)
+    assert h.wait_for(lambda: rect(BOX_CLASS), timeout=10)
+    time.sleep(0.8)
+    win.click(BOX_QUIT, cls=BOX_CLASS)
+    assert wait_exit(proc) == 0, "confirm did not quit"
+    assert h.log_messages()[-1] == "End vdInstaller..."
+
+
+def test_escape_and_enter_do_nothing_in_the_main_window(app):
+    proc, win = app
+    win.click(HEADER_LABEL_AREA)
+    win.key("Escape", "Return")
+    time.sleep(1.0)
+    assert proc.poll() is None
+    assert win.height() == 380
+    assert log_count("click download msg") == 0
+
+
+def test_window_drags_over_labels_and_empty_areas_but_not_buttons(app):
+    proc, win = app
+    x0, y0, _, _ = win.geometry()
+    win.drag(HEADER_LABEL_AREA, -60, -40)
+    x1, y1, _, _ = win.geometry()
+    assert (x1 - x0, y1 - y0) == (-60, -40), "empty area did not drag"
+
+    # over a button: no move, and the button does not act either (released off it)
+    win.drag(INSTALL_NOW, 50, 30)
+    x2, y2, _, _ = win.geometry()
+    assert (x2, y2) == (x1, y1), "the window moved over a button"
+
+    # over the check box: no move
+    win.drag(AGREE_BOX, 40, 20)
+    assert win.geometry()[:2] == (x1, y1), "the window moved over a check box"
+
+    # the installing page's speed label drags
+    win.click(INSTALL_NOW)
+    assert h.wait_for(lambda: log_count("post download msg") == 1, timeout=5)
+    win.drag(PROGRESS_LABEL, 30, 20)
+    x3, y3, _, _ = win.geometry()
+    assert (x3 - x1, y3 - y1) == (30, 20), "a label did not drag"
+
+
+def test_double_click_on_the_title_does_not_maximise(app):
+    proc, win = app
+    before = win.geometry()
+    win.click(TITLE_EMPTY, double=True)
+    time.sleep(1.0)
+    assert win.geometry() == before
+    rc, f = h.wintool("state", MAIN_CLASS)
+    assert f.get("found") == "1"
+
+
+def archive_name(day=None):
+    day = day or datetime.date.today()
+    return "vdinstLog%04d%02d%02d.zip" % (day.year, day.month, day.day)
+
+
+def collect_logs(win):
+    """Settings button, then the menu's one item."""
+    win.click(SETTING_BTN)
+    menu = h.wait_for(lambda: rect(MENU_CLASS), timeout=10)
+    assert menu, "the settings menu did not open"
+    mx, my, mw, mh = menu
+    wx, wy, _, _ = win.geometry()
+    # the menu opens at the button's left edge and bottom edge
+    assert (mx - wx, my - wy) == (495, 27)
+    win.shot("menu_open", popups=[MENU_CLASS])
+    win.xdo("mousemove", mx + mw // 2, my + mh // 2)
+    time.sleep(0.2)
+    win.xdo("click", 1)
+    time.sleep(0.5)
+
+
+def close_explorer_windows():
+    # the archive is shown selected in an Explorer window; it has no business outliving the test
+    for cls in ("CabinetWClass", "ExploreWClass"):
+        while int(h.wintool("count", cls)[1].get("count", "0")):
+            h.wintool("close", cls)
+            time.sleep(0.5)
+
+
+def zip_entries(path):
+    with zipfile.ZipFile(path) as z:
+        assert z.testzip() is None
+        return {i.filename: (i.compress_type, z.read(i.filename)) for i in z.infolist()}
+
+
+def test_menu_item_collects_the_logs_into_a_desktop_archive(app):
+    proc, win = app
+    desk = os.path.join(h.desktop(), archive_name())
+    # an old archive of today is replaced
+    os.makedirs(h.desktop(), exist_ok=True)
+    with open(desk, "wb") as f:
+        f.write(b"not a zip")
+    # older logs of the data folder go in as well, by their bare names
+    old = os.path.join(h.data_folder(), "vd_online_installer_2000_01_01.log")
+    with open(old, "wb") as f:
+        f.write(b"old record\r\n")
+    try:
+        collect_logs(win)
+        assert h.wait_for(lambda: zipfile.is_zipfile(desk), timeout=20), "no archive on the desktop"
+        entries = zip_entries(desk)
+        today = os.path.basename(h.log_path())
+        assert set(entries) == {today, os.path.basename(old)}
+        assert all(ct == zipfile.ZIP_DEFLATED for ct, _ in entries.values())
+        # the standard tool lists it too
+        listing = subprocess.run(["/usr/bin/python3", "-m", "zipfile", "-l", desk], stdout=subprocess.PIPE,
+                                 timeout=30).stdout.decode()
+        assert today in listing
+        first = entries[today][1]
+        # complete up to the moment the log was closed for packing
+        assert first.rstrip(b"\r\n").endswith(b"tmp zip path:" + h.to_windows(
+            os.path.join(h.temp_dir(), "Vardo", archive_name())).encode("gbk") + b",desktop zip path:" +
+            h.to_windows(desk).encode("gbk"))
+        # the temporary archive is gone, the Explorer shows the desktop one
+        assert not os.path.exists(os.path.join(h.temp_dir(), "Vardo", archive_name()))
+
+        # logging goes on in today's file, and a second collection replaces the archive
+        close_explorer_windows()
+        collect_logs(win)
+        assert h.wait_for(lambda: zip_entries(desk)[today][1].count(b"tmp zip path:") == 2, timeout=20)
+        second = zip_entries(desk)[today][1]
+        assert second.startswith(first)
+        win.click(CLOSE_BTN)
+        assert wait_exit(proc) == 0
+        final = h.read_log_bytes()
+        assert final.startswith(second) and len(final) > len(second)
+        assert final.rstrip(b"\r\n").endswith(b"End vdInstaller...")
+    finally:
+        close_explorer_windows()
+        if os.path.exists(desk):
+            os.remove(desk)
+
+
+def test_empty_data_folder_gives_an_archive_without_entries(app):
+    proc, win = app
+    desk = os.path.join(h.desktop(), archive_name())
+    if os.path.exists(desk):
+        os.remove(desk)
+    # the open log is unlinked from the Linux side: the folder holds no log any more
+    for f in os.listdir(h.data_folder()):
+        if f.endswith(".log"):
+            os.remove(os.path.join(h.data_folder(), f))
+    try:
+        collect_logs(win)
+        assert h.wait_for(lambda: zipfile.is_zipfile(desk), timeout=20), "no archive on the desktop"
+        assert zip_entries(desk) == {}
+        # the log was reopened: the installer keeps logging into a new file of today
+        win.click(CLOSE_BTN)
+        assert wait_exit(proc) == 0
+        assert h.log_messages()[-1] == "End vdInstaller..."
+    finally:
+        close_explorer_windows()
+        if os.path.exists(desk):
+            os.remove(desk)
