@@ -81,7 +81,7 @@ CControlUI* CMainFrameWnd::FindControl(const wchar_t* name) const { return m_Pai
 
 void CMainFrameWnd::InitWindow() {
     m_n_own_file_size = ReadOwnFileSize();
-    WriteLogW(L"file size=%ld", m_n_own_file_size);
+    WriteLogW(L"file size=%ld\n", m_n_own_file_size);
 
     CVdBizHandler::Inst().CheckBizToMyDocumentBegin();
     StartDetachedThread(&CMainFrameWnd::RequestInstInfoThread, this);
