@@ -81,5 +81,10 @@ prefix_setup() {
     # regedit wants UTF-16 for non-ASCII names
     iconv -f UTF-8 -t UTF-16 "$reg.utf8" > "$reg"
     wine regedit /S "$(winepath -w "$reg")" </dev/null >/dev/null 2>&1 || true
+    # system dialogs (message boxes) fall back to the same face for Chinese text
+    for face in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif"; do
+        wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" \
+            /t REG_MULTI_SZ /d "wqy-zenhei.ttc,WenQuanYi Zen Hei" /f </dev/null >/dev/null 2>&1 || true
+    done
     wineserver -w </dev/null >/dev/null 2>&1 || true
 }

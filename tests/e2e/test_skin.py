@@ -144,10 +144,15 @@ def hittest(view, skin, x, y, display, origin):
     return int(m.group(1))
 
 
-@pytest.fixture
+@pytest.fixture(scope="module")
 def skinview_built():
     if not os.path.exists(SKINVIEW):
         pytest.fail("build/bin/skinview.exe missing: run scripts/build.sh")
+    # Chinese text in system message boxes (the failure box) on prefixes made before
+    # scripts/common.sh linked the fonts
+    for face in ("Tahoma", "MS Shell Dlg", "MS Shell Dlg 2"):
+        h.reg("add", r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink", "/v", face,
+              "/t", "REG_MULTI_SZ", "/d", "wqy-zenhei.ttc,WenQuanYi Zen Hei", "/f")
 
 
 @pytest.mark.parametrize("page", list(PAGES))
