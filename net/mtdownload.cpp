@@ -578,8 +578,9 @@ int CMtHttpDownload::StartDownload(const wchar_t* url, const wchar_t* output) {
         return 0;
     }
     rec->m_p_owner = this;
-    if (url) rec->m_s_url.assign(url, wcsnlen(url, 1023));
-    if (output) rec->m_s_output.assign(output, wcsnlen(output, 1023));
+    // a text cut to fit would name another file or another URL: too long counts as missing
+    if (url && wcsnlen(url, 1024) < 1024) rec->m_s_url = url;
+    if (output && wcsnlen(output, 1024) < 1024) rec->m_s_output = output;
     // the helper's own failures (no URL, no size) go to the owner's callback too
     m_p_state->SetCallback(m_pfn_callback, m_p_context);
     m_p_state->m_b_stopping = false;

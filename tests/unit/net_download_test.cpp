@@ -463,6 +463,14 @@ TEST_F(NetDownload, ProbeFailuresAndMissingArguments) {
     EXPECT_EQ(errNoMemory, m_rec.Wait());
     m_dl.StopDownload();
     EXPECT_TRUE(Logged(L"url null or filename null,line:"));
+
+    // too long to keep whole: refused, never cut into another URL
+    m_rec.Clear();
+    std::wstring longUrl = std::wstring(kUrlBase) + L"/pkg/p.bin?" + std::wstring(1100, L'a');
+    m_dl.StartDownload(longUrl.c_str(), m_output.c_str());
+    EXPECT_EQ(errNoMemory, m_rec.Wait());
+    m_dl.StopDownload();
+    for (const auto& r : ServerRequests("package")) EXPECT_EQ(std::string::npos, r["target"].asString().find("aaa"));
 }
 
 TEST_F(NetDownload, StopEndsEveryThreadAndTheNextStartResumes) {
