@@ -10,14 +10,16 @@
 //   The callback then receives errDownloading (1) records, and finally either one
 //   errDownloadSuccess (2) record, after which `out` holds the whole file, or a negative status.
 //   A negative status leaves the part files sound: the next attempt with the same sub-folder and
-//   the resume flag fetches only what is missing.
+//   the resume flag fetches only what is missing. The other sections go on (and may report) until
+//   the owner calls StopDownload, which is its cue to stop and retry.
 //   CleanupTempCacheFolder(true) discards the part files (say, after a failed digest check).
 //
 // The callback runs on a downloader thread with the download's lock held: copy the record, post
 // it, return; never call back into the downloader. The log goes through DownloadLogHook.
 // StopDownload ends nothing by force: it signals every thread, closes the connections they may
 // block on and joins them; once it returns no thread of that download runs, writes a part file or
-// calls the callback. (Under Wine a closed handle does not wake a blocked receive, so a stalled
+// calls the callback. A helper still probing is waited for (the probe's own timeouts bound it)
+// and starts nothing. (Under Wine a closed handle does not wake a blocked receive, so a stalled
 // server can hold StopDownload up to the 60 s receive timeout.)
 #pragma once
 #include <windows.h>
