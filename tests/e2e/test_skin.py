@@ -346,6 +346,47 @@ def test_window_object_deleted_before_its_window_takes_the_window_along(display,
         view.stop()
 
 
+def viewable_windows(display):
+    tree = subprocess.run(["xwininfo", "-root", "-children"], env={**os.environ, "DISPLAY": display.display},
+                          capture_output=True, text=True, timeout=20).stdout
+    out = set()
+    for line in tree.splitlines():
+        m = re.match(r"\s*(0x[0-9a-f]+) .*\s(\d+)x(\d+)\+(-?\d+)\+(-?\d+)\s", line)
+        if m and int(m.group(2)) > 2 and int(m.group(3)) > 2:
+            info = subprocess.run(["xwininfo", "-id", m.group(1)], env={**os.environ, "DISPLAY": display.display},
+                                  capture_output=True, text=True, timeout=20).stdout
+            if "IsViewable" in info:
+                out.add((m.group(1), int(m.group(4)), int(m.group(5))))
+    return out
+
+
+def test_hot_states_and_tooltips_follow_the_pointer(display, tmp_path, skinview_built):
+    view = View(display, tmp_path, name="hover")
+    try:
+        rect = view.rect("main")
+        x, y = rect[0], rect[1]
+        view.wait("^ready$")
+        time.sleep(0.5)
+        before = viewable_windows(display)
+        normal = pixel(shot(display, "skin_hover_normal", rect), 230, 298)
+        xdo(display, "mousemove", x + 565, y + 14)  # closebtn: its hot half is red
+        time.sleep(1.5)
+        png = shot(display, "skin_hover_close", rect)
+        r, g, b = pixel(png, 555, 4)
+        assert r > 180 and g < 90 and b < 90, (r, g, b)
+        # after the hover time a tooltip window shows near the pointer ("关闭")
+        tips = [w for w in viewable_windows(display) - before if x + 555 <= w[1] <= x + 640 and y <= w[2] <= y + 80]
+        assert tips, viewable_windows(display) - before
+        xdo(display, "mousemove", x + 230, y + 298)  # the install button: lighter when hot
+        time.sleep(0.8)
+        hot = pixel(shot(display, "skin_hover_install", rect), 230, 298)
+        assert bluish(hot) and sum(hot) > sum(normal) + 20, (normal, hot)
+        # the tip went with the pointer
+        assert not [w for w in viewable_windows(display) - before if w in tips]
+    finally:
+        view.stop()
+
+
 def test_menu_item_reports_once_and_closes(display, tmp_path, skinview_built):
     view = View(display, tmp_path, "--menu")
     try:
