@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "ui/UIlib.h"
 
@@ -84,6 +85,11 @@ TEST(UiMarkup, DeepNestingAndBadBytesDoNotCrash) {
     EXPECT_STREQ(bad.GetRoot().GetAttributeValue(L"t"), L"\xFFFD\xFFFD");
 }
 
+BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD lang, LONG_PTR p) {
+    reinterpret_cast<std::vector<WORD>*>(p)->push_back(lang);
+    return TRUE;
+}
+
 // The installer's own package, read from the program file as the windows read it.
 class UiSkinPackage : public ::testing::Test {
 protected:
@@ -145,6 +151,10 @@ TEST_F(UiSkinPackage, HoldsTheStatedMembersAllDeflated) {
     EXPECT_EQ(entries, 23u);
     // the second window finds the archive already current
     EXPECT_EQ(CPaintManagerUI::GetResourceZip(), L"membuffer");
+    // a Simplified Chinese resource
+    std::vector<WORD> langs;
+    EnumResourceLanguagesW(s_hModule, L"ZIPRES", MAKEINTRESOURCEW(122), CollectLanguage, reinterpret_cast<LONG_PTR>(&langs));
+    EXPECT_EQ(langs, std::vector<WORD>{2052});
 }
 
 TEST_F(UiSkinPackage, MissingAndDamagedMembersGiveTheirErrors) {
