@@ -84,6 +84,14 @@ int wmain(int argc, wchar_t** argv) {
         ShowWindow(h, SW_MINIMIZE);
         return 0;
     }
+    if (!wcscmp(cmd, L"click") && argc > 4) {
+        // "click CLASS X Y": a left click at client coordinates, for runs without an X pointer
+        LPARAM at = MAKELPARAM(_wtoi(argv[3]), _wtoi(argv[4]));
+        PostMessageW(h, WM_MOUSEMOVE, 0, at);
+        PostMessageW(h, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageW(h, WM_LBUTTONUP, 0, at);
+        return 0;
+    }
     if (!wcscmp(cmd, L"close")) {
         PostMessageW(h, WM_CLOSE, 0, 0);
         return 0;
