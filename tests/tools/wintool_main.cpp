@@ -92,6 +92,11 @@ int wmain(int argc, wchar_t** argv) {
         PostMessageW(h, WM_LBUTTONUP, 0, at);
         return 0;
     }
+    if (!wcscmp(cmd, L"post") && argc > 4) {
+        // "post CLASS MSG WPARAM": a message of the window's own protocol (no heap object)
+        PostMessageW(h, (UINT)_wtoi(argv[3]), (WPARAM)_wtoi(argv[4]), 0);
+        return 0;
+    }
     if (!wcscmp(cmd, L"close")) {
         PostMessageW(h, WM_CLOSE, 0, 0);
         return 0;

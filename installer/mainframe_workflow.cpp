@@ -1,0 +1,763 @@
+// The main window's download-and-install workflow: its messages and timers, the server-info,
+// download and manual-download workers, progress display, restarts, validation, installation
+// and what follows it.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "app/cmdparams.h"
+#include "installer/instjob.h"
+#include "installer/mainframe.h"
+#include "installer/workflow_rules.h"
+#include "local/cleanup.h"
+#include "local/inifile.h"
+#include "local/vdlog.h"
+#include "net/mtdownload.h"
+#include "net/serverinfo.h"
+#include "payload/vdbizhandler.h"
+#include "probes/hostinfo.h"
+#include "probes/vdutils.h"
+#include "telemetry/telemetry.h"
+#include "vd_endpoints.h"
+
+using namespace DuiLib;
+using namespace vdworkflow;
+using VdFouncationHttpDownload::CMtHttpDownload;
+using VdFouncationHttpDownload::DownloadProgressInfo;
+
+namespace {
+
+const wchar_t kSub[] = L"Vardo";
+const DWORD kOwnSizeWithPackage = 0x3FF000;
+// A window-private status: the download worker found no package address at all.
+const int kStatusNoUrl = -100;
+const int kStatusInstalling = 3;
+const int kStatusDone = 0;
+
+// Guards the two server-info records and IsFromVidiraUrl: the download and manual-download
+// workers write them while late server answers arrive on the UI thread. One main window per
+// process, so one lock.
+class CServerInfoLock {
+public:
+    CServerInfoLock() { EnterCriticalSection(&Cs()); }
+    ~CServerInfoLock() { LeaveCriticalSection(&Cs()); }
+    CServerInfoLock(const CServerInfoLock&) = delete;
+    CServerInfoLock& operator=(const CServerInfoLock&) = delete;
+
+private:
+    static CRITICAL_SECTION& Cs() {
+        static struct Holder {
+            Holder() { InitializeCriticalSection(&cs); }
+            ~Holder() { DeleteCriticalSection(&cs); }
+            CRITICAL_SECTION cs;
+        } h;
+        return h.cs;
+    }
+};
+
+InstServerInfo CopyRecord(const std::unique_ptr<InstServerInfo>& p) {
+    CServerInfoLock lock;
+    return p ? *p : InstServerInfo();
+}
+
+void StoreRecord(std::unique_ptr<InstServerInfo>& p, const InstServerInfo& info) {
+    CServerInfoLock lock;
+    if (p) *p = info;
+    else p.reset(new InstServerInfo(info));
+}
+
+bool StartWorker(LPTHREAD_START_ROUTINE fn, LPVOID param) {
+    HANDLE h = CreateThread(nullptr, 0, fn, param, 0, nullptr);
+    if (!h) return false;
+    CloseHandle(h);
+    return true;
+}
+
+// Posts a heap object; frees it when the window is gone.
+template <class T>
+void PostOwned(HWND hwnd, UINT msg, T* object) {
+    if (!PostMessageW(hwnd, msg, (WPARAM)object, 0)) delete object;
+}
+
+std::string SpeedRecord(double speed) { return FormatSpeedRecord(speed); }
+
+CEditUI* AsEdit(CControlUI* c) { return c ? static_cast<CEditUI*>(c->GetInterface(L"Edit")) : nullptr; }
+CProgressUI* AsProgress(CControlUI* c) {
+    return c ? static_cast<CProgressUI*>(c->GetInterface(L"Progress")) : nullptr;
+}
+CCheckBoxUI* AsCheckBox(CControlUI* c) {
+    return c ? static_cast<CCheckBoxUI*>(c->GetInterface(L"CheckBox")) : nullptr;
+}
+
+std::wstring WebPageForManualDownload() {
+    return ManualDownloadWebPage(VD_WEBSITE_URL, GetInstX64Flag() != 0);
+}
+
+void WorkflowTimer(CMainFrameWnd& w, WPARAM id);
+void ServerInfoArrived(CMainFrameWnd& w, bool sdxz, const InstServerInfo& rec);
+void ProgressArrived(CMainFrameWnd& w, const DownloadProgressInfo& info);
+void DownloadRequested(CMainFrameWnd& w, bool automaticRestart);
+void ShowStatusRecord(CMainFrameWnd& w, int status);
+void InstallFeedback(CMainFrameWnd& w, bool success);
+
+}  // namespace
+
+// ---- start-up and end ----------------------------------------------------------------------
+
+void CMainFrameWnd::InitDownloadManager() {
+    if (!m_p_mt_download) m_p_mt_download = new CMtHttpDownload();
+    std::wstring out;
+    if (!VdFouncationHttpDownload::GetTempOutputPath(out)) WriteLogW(L"GetTempOutputPath failure\n");
+    wcsncpy(m_s_inst_exe, out.c_str(), MAX_PATH - 1);
+    m_s_inst_exe[MAX_PATH - 1] = 0;
+    m_p_mt_download->SetProgressCallback(&CMainFrameWnd::OnDownloadProgress, this);
+}
+
+void CMainFrameWnd::StartBehaviorAndStatistics() {
+    StartBehaviorWorker(kSub);
+    std::string biz = CVdBizHandler::Inst().GetBizContent();
+    PushBehaviorRecord(kBehaviorWindowShown, "1", nullptr, biz.empty() ? nullptr : biz.c_str());
+    SendInstallStatics();
+}
+
+void CMainFrameWnd::ReleaseWorkflowResources() {
+    if (m_hWnd && IsWindow(m_hWnd)) {
+        for (UINT_PTR id : {VD_TIMER_ID_PROGRESS_BG, VD_TIMER_ID_EXIT, VD_TIMER_ID_Check_Download_Status,
+                            VD_TIMER_ID_INSTALLING})
+            KillTimer(m_hWnd, id);
+    }
+    // the workers use this window's members: let a worker in its start phase finish first
+    for (int i = 0; i < 200 && (m_n_download_running || m_n_manual_download_running); ++i) Sleep(50);
+    if (m_p_mt_download) {
+        m_p_mt_download->StopDownload();
+        delete m_p_mt_download;  // its destructor keeps part files unless the download succeeded
+        m_p_mt_download = nullptr;
+    }
+    {
+        CServerInfoLock lock;
+        m_p_inst_server_info.reset();
+        m_p_inst_sdxz_info.reset();
+    }
+    StopTelemetry();
+}
+
+// ---- workers ---------------------------------------------------------------------------------
+
+DWORD WINAPI CMainFrameWnd::RequestInstInfoThread(LPVOID param) {
+    HWND hwnd = static_cast<CMainFrameWnd*>(param)->m_hWnd;
+    try {
+        for (int i = 0; i < 3; ++i) {
+            if (std::unique_ptr<InstServerInfo> r = SendInstServerInfoRequest()) {
+                PostOwned(hwnd, WM_USER_INST_SERVER_INFO, r.release());
+                break;
+            }
+        }
+        for (int i = 0; i < 3; ++i) {
+            if (std::unique_ptr<InstServerInfo> r = SendInstSDXZInfoRequest()) {
+                PostOwned(hwnd, WM_USER_INST_SDXZ_INFO, r.release());
+                break;
+            }
+        }
+    } catch (...) {
+        WriteLogW(L"RequestInstInfoThread UNexpected excepiton....\n");
+    }
+    return 0;
+}
+
+void CMainFrameWnd::OnDownloadProgress(const DownloadProgressInfo* info, void* context) {
+    auto* self = static_cast<CMainFrameWnd*>(context);
+    if (!info || !self) return;
+    PostOwned(self->m_hWnd, WM_USER_SHOW_PROGRESS, new DownloadProgressInfo(*info));
+}
+
+DWORD WINAPI CMainFrameWnd::DownloadInstExeImp(LPVOID param) {
+    auto* self = static_cast<CMainFrameWnd*>(param);
+    HWND hwnd = self->m_hWnd;
+    try {
+        WriteLogW(L"receive download msg\n");
+        PushBehaviorRecord(kBehaviorDownloadStart, "1");
+
+        CVdBizHandler& biz = CVdBizHandler::Inst();
+        if (biz.IsVdpmInside()) {
+            biz.CheckVdpmInsideFromRc();
+            std::wstring path = biz.GetVdpmTargetPath();
+            WriteLogW(L"IsVdpmInside,use tmp inst.exe:%s\n", path.c_str());
+            PostOwned(hwnd, WM_USER_USE_LOCAL_INST_EXE, new std::wstring(path));
+            InterlockedExchange(&self->m_n_download_running, 0);
+            return 0;
+        }
+
+        Sleep(10);
+        std::wstring cachePath;
+        if (!self->CheckLocalInstExe(cachePath)) {
+            WriteLogW(L"not need download,use local inst.exe:%s\n", cachePath.c_str());
+            PostOwned(hwnd, WM_USER_USE_LOCAL_INST_EXE, new std::wstring(cachePath));
+            InterlockedExchange(&self->m_n_download_running, 0);
+            return 0;
+        }
+
+        WriteLogW(L"begin multi download\n");
+        const std::wstring output = self->m_s_inst_exe;
+        DeletePath(output);
+        CMtHttpDownload* dl = self->m_p_mt_download;
+        dl->StopDownload();
+        dl->SetSectionCount(6);
+        dl->SetSupportBreakpoint(1);
+
+        InstServerInfo info = CopyRecord(self->m_p_inst_server_info);
+        std::wstring sub = MakeTempSubFolderName(info.m_s_version, info.m_s_channel, info.m_n_x64 != 0);
+        if (sub.empty()) {
+            WriteLogW(L"not full server info,use random subfoler...\n");
+            sub = MakeShortUniqueName();
+        }
+        dl->SetTempSubFolder(sub.c_str());
+        dl->SetProgressCallback(&CMainFrameWnd::OnDownloadProgress, self);
+        dl->SetProgressRange(0.0f, 1.0f);
+
+        std::wstring url;
+        {
+            std::wstring configured = CInstConfig::Inst().ReadPmConfig(kSub, L"URL");
+            bool simulate = CInstConfig::Inst().IsTestIni_simu_pin_cou_url_error();
+            CServerInfoLock lock;
+            InstServerInfo& rec = *self->m_p_inst_server_info;
+            if (rec.m_s_url.empty() && !configured.empty()) rec.m_s_url = configured;
+            if (rec.m_s_url.empty() || simulate) {
+                rec = InstServerInfo();
+                bool fromTemplate = false;
+                ComposeFallbackUrl(&rec, &fromTemplate);
+                if (fromTemplate) self->IsFromVidiraUrl = true;
+                WriteLogW(L"===>to do pin cou url:%s\n", rec.m_s_url.c_str());
+            }
+            url = rec.m_s_url;
+        }
+
+        if (!url.empty()) {
+            dl->StartDownload(url.c_str(), output.c_str());
+            WriteLogW(L"end multi download\n");
+        } else {
+            // the failure page is the UI thread's to show
+            auto* none = new DownloadProgressInfo();
+            none->m_n_status = kStatusNoUrl;
+            PostOwned(hwnd, WM_USER_SHOW_PROGRESS, none);
+        }
+    } catch (...) {
+        WriteLogW(L"DownloadInstExeImp UNexpected excepiton....\n");
+    }
+    InterlockedExchange(&self->m_n_download_running, 0);
+    return 0;
+}
+
+DWORD WINAPI CMainFrameWnd::ManualInstallDownloadImp(LPVOID param) {
+    auto* self = static_cast<CMainFrameWnd*>(param);
+    HWND hwnd = self->m_hWnd;
+    try {
+        PushBehaviorRecord(kBehaviorManualDownload, "1");
+        std::wstring url;
+        if (CInstConfig::Inst().IsTestIni_simu_get_url_error()) {
+            WriteLogW(L"IsTestIni_simu_get_url_error do....\n");
+        } else {
+            InstServerInfo sdxz = CopyRecord(self->m_p_inst_sdxz_info);
+            if (!sdxz.m_s_url.empty()) {
+                WriteLogW(L"WM_USER_OPEN_INST_URL open m_p_inst_sdxz_info url:%s\n", sdxz.m_s_url.c_str());
+                url = sdxz.m_s_url;
+            } else {
+                WriteLogW(L"ManualInstallDownloadImp manual request SendInstSDXZInfoRequest\n");
+                if (std::unique_ptr<InstServerInfo> r = SendInstSDXZInfoRequest()) {
+                    StoreRecord(self->m_p_inst_sdxz_info, *r);
+                    url = r->m_s_url;
+                } else {
+                    WriteLogW(L"ManualInstallDownloadImp todo web page\n");
+                }
+            }
+        }
+        if (url.empty()) {
+            url = WebPageForManualDownload();
+            WriteLogW(L"ManualInstallDownloadImp web page url:%s\n", url.c_str());
+        }
+        PostOwned(hwnd, WM_USER_OPEN_TARGET_URL, new std::wstring(url));
+    } catch (...) {
+        WriteLogW(L"ManualInstallDownloadImp UNexpected excepiton....\n");
+    }
+    InterlockedExchange(&self->m_n_manual_download_running, 0);
+    return 0;
+}
+
+// ---- messages and timers ---------------------------------------------------------------------
+
+void CMainFrameWnd::OnWorkflowMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    (void)lParam;
+    try {
+        switch (uMsg) {
+        case WM_TIMER:
+            WorkflowTimer(*this, wParam);
+            break;
+        case WM_USER_INST_SERVER_INFO:
+        case WM_USER_INST_SDXZ_INFO: {
+            std::unique_ptr<InstServerInfo> rec(reinterpret_cast<InstServerInfo*>(wParam));
+            if (rec) ServerInfoArrived(*this, uMsg == WM_USER_INST_SDXZ_INFO, *rec);
+            break;
+        }
+        case WM_USER_SHOW_PROGRESS: {
+            std::unique_ptr<DownloadProgressInfo> info(reinterpret_cast<DownloadProgressInfo*>(wParam));
+            if (info) ProgressArrived(*this, *info);
+            break;
+        }
+        case WM_USER_MT_HTTP_DOWNLOAD:
+            DownloadRequested(*this, wParam == 1);
+            break;
+        case WM_USER_USE_LOCAL_INST_EXE: {
+            std::unique_ptr<std::wstring> path(reinterpret_cast<std::wstring*>(wParam));
+            if (!path) break;
+            EnableCloseBtn(false);
+            WriteLogW(L"not need download,use local inst.exe:%s\n", path->c_str());
+            ShowStatusRecord(*this, kStatusInstalling);
+            PrepareExecvdInstExe(path->c_str());
+            wcsncpy(m_s_inst_exe, path->c_str(), MAX_PATH - 1);
+            m_s_inst_exe[MAX_PATH - 1] = 0;
+            break;
+        }
+        case WM_USER_EXEC_INST_FEEDBACK:
+            InstallFeedback(*this, wParam == 1);
+            break;
+        case WM_USER_OPEN_SUCCESS_PAGE:
+            // the install switch starts nothing at the end, the browser included
+            if (!CCmdParameters::Inst().IsInstallMode()) OpenSuccessPageIfNeeded(m_s_inst_folder);
+            break;
+        case WM_USER_OPEN_INST_URL:
+            if (InterlockedCompareExchange(&m_n_manual_download_running, 1, 0) != 0) break;
+            if (!StartWorker(&CMainFrameWnd::ManualInstallDownloadImp, this)) {
+                WriteLogW(L"ManualInstallDownloadImp create failure,err:%d\n", GetLastError());
+                InterlockedExchange(&m_n_manual_download_running, 0);
+            }
+            break;
+        case WM_USER_OPEN_TARGET_URL: {
+            std::unique_ptr<std::wstring> url(reinterpret_cast<std::wstring*>(wParam));
+            if (!url) break;
+            WriteLogW(L"WM_USER_OPEN_TARGET_URL:%s\n", url->c_str());
+            // the address may come from a server answer over plain HTTP: never hand the shell
+            // anything but a web address
+            if (IsSafeBrowserUrl(*url)) OpenUrlInBrowser(url->c_str());
+            else OpenTargetUrlSafely(*url, WebPageForManualDownload());
+            break;
+        }
+        case WM_USER_OPEN_AGREEMENT:
+            OpenUrlInBrowser(AgreementPageUrl().c_str());
+            break;
+        case WM_USER_JOIN_GROUP:
+            OpenUrlInBrowser(VD_CHATGROUP_URL);
+            break;
+        default:
+            break;
+        }
+    } catch (...) {
+        WriteLogW(L"OnWorkflowMessage UNexpected excepiton....\n");
+    }
+}
+
+// ---- handlers of the UI thread ---------------------------------------------------------------
+
+namespace {
+
+void FailurePage(CMainFrameWnd& w, const wchar_t* label) {
+    WriteLogW(L"show failure page:%s\n", label);
+    w.SetFailureLabel(label);
+    w.ShowUIStatus(UI_STATUS_UI_FAILURE);
+}
+
+void DownloadFailed(CMainFrameWnd& w, const wchar_t* label) {
+    PushBehaviorRecord(kBehaviorDownloadEnd, "2", SpeedRecord(w.m_d_last_speed).c_str());
+    FailurePage(w, label);
+}
+
+void ShowStatusRecord(CMainFrameWnd& w, int status) {
+    DownloadProgressInfo rec = {};
+    rec.m_d_fraction = (status == kStatusInstalling || status == kStatusDone) ? 1.0 : 0.0;
+    rec.m_n_status = status;
+    w.ShowProgress(rec);
+}
+
+void FillEditIfEmpty(CMainFrameWnd& w) {
+    if (CEditUI* edit = AsEdit(w.FindControl(L"customui_dir_edit")))
+        if (edit->GetText().empty()) w.InitInstallDirEdit();
+}
+
+void ServerInfoArrived(CMainFrameWnd& w, bool sdxz, const InstServerInfo& rec) {
+    if (!sdxz) {
+        StoreRecord(w.m_p_inst_server_info, rec);
+        FillEditIfEmpty(w);
+        CInstConfig& cfg = CInstConfig::Inst();
+        cfg.WritePmConfig(kSub, L"URL", rec.m_s_url.c_str());
+        cfg.WritePackageInfo(kSub, rec.m_n_id, rec.m_ll_size, rec.m_n_x64 != 0, rec.m_s_app_name.c_str(),
+                             rec.m_s_channel.c_str(), rec.m_s_url.c_str(), rec.m_s_version.c_str());
+        return;
+    }
+    StoreRecord(w.m_p_inst_sdxz_info, rec);
+    FillEditIfEmpty(w);
+    CInstConfig::Inst().WritePmConfig(kSub, L"URL", rec.m_s_url.c_str());
+    {
+        CServerInfoLock lock;
+        if (w.m_p_inst_server_info && w.m_p_inst_server_info->m_s_url.empty()) *w.m_p_inst_server_info = rec;
+    }
+    WriteLogW(L"WM_USER_INST_SDXZ_INFO m_p_inst_sdxz_info url:%s\n", rec.m_s_url.c_str());
+}
+
+void DownloadRequested(CMainFrameWnd& w, bool automaticRestart) {
+    if (CEditUI* edit = AsEdit(w.FindControl(L"customui_dir_edit"))) {
+        if (edit->GetText().empty()) w.InitInstallDirEdit();
+        CInstConfig::Inst().WritePmConfig(kSub, L"InstallDir", edit->GetText().c_str());
+    }
+    if (InterlockedCompareExchange(&w.m_n_download_running, 1, 0) != 0) return;
+    if (!automaticRestart && (DWORD)w.m_n_own_file_size < kOwnSizeWithPackage) {
+        DownloadProgressInfo zero = {};
+        zero.m_n_status = kStatusDownloading;
+        w.ShowProgress(zero);
+    }
+    if (!StartWorker(&CMainFrameWnd::DownloadInstExeImp, &w)) {
+        WriteLogW(L"DownloadInstExeImp create failure,err:%d\n", GetLastError());
+        InterlockedExchange(&w.m_n_download_running, 0);
+        // counts as a download error: the restart rule tries again
+        w.m_b_error_pending = true;
+        w.m_dw_error_time = GetTickCount();
+    }
+}
+
+void ProgressArrived(CMainFrameWnd& w, const DownloadProgressInfo& info) {
+    if (info.m_n_status == kStatusNoUrl) {
+        DownloadFailed(w, L"网络失败,请");
+        return;
+    }
+    w.m_n_last_download_status = info.m_n_status;
+
+    if (CInstConfig::Inst().IsTestIni_downloading_failure() && info.m_n_status == kStatusDownloading &&
+        info.m_d_fraction >= 0.1) {
+        WriteLogW(L"simulate downloading failure\n");
+        // stopped, so the transfer cannot go on to install behind the failure page; the part
+        // files stay for the retry
+        if (w.m_p_mt_download) w.m_p_mt_download->StopDownload();
+        FailurePage(w, L"安装失败,请");
+        return;
+    }
+
+    if (info.m_n_status == kStatusSuccess && PathExists(w.m_s_inst_exe)) {
+        WriteLogW(L"download total seconds:%ld\n", (long)info.m_n_elapsed);
+        InstServerInfo rec;
+        bool fromTemplate;
+        {
+            CServerInfoLock lock;
+            rec = w.m_p_inst_server_info ? *w.m_p_inst_server_info : InstServerInfo();
+            fromTemplate = w.IsFromVidiraUrl;
+        }
+        bool good = fromTemplate || w.ValidInstExe(w.m_s_inst_exe, rec.m_ll_size, false, rec.m_ws_md5);
+        if (!good) {
+            WriteLogW(L"file:%s, serversize:%ld\n", w.m_s_inst_exe, (long)rec.m_ll_size);
+            DownloadFailed(w, L"下载失败,请");
+            return;
+        }
+        PushBehaviorRecord(kBehaviorDownloadEnd, "1", SpeedRecord(w.m_d_last_speed).c_str());
+        w.EnableCloseBtn(false);
+        ShowStatusRecord(w, kStatusInstalling);
+        if (wcslen(w.m_s_inst_exe) > 1 && !rec.m_s_version.empty() && IsSafePathComponent(rec.m_s_version)) {
+            std::wstring cache;
+            CopySetupToCache(w.m_s_inst_exe, rec.m_n_x64 != 0, kSub, rec.m_s_version.c_str(), cache);
+            WriteLogW(L"WM_USER_SHOW_PROGRESS errDownloadSuccess check cache exe to:%s\n", cache.c_str());
+            CInstConfig::Inst().WritePmConfigIniExePath(kSub, cache.c_str());
+        }
+        w.PrepareExecvdInstExe(w.m_s_inst_exe);
+        return;
+    }
+
+    if (info.m_n_status == kStatusDownloading) {
+        w.ShowProgress(info);
+        return;
+    }
+
+    if (RestartRuleOnError(w.m_n_restart_count) == RestartAction::Fail) {
+        // automatic restarts are used up: a retried download that fails again ends here
+        WriteLogW(L"WM_USER_SHOW_PROGRESS download errcode:%d,no restart left\n", info.m_n_status);
+        if (w.m_p_mt_download) w.m_p_mt_download->StopDownload();
+        w.m_b_error_pending = false;
+        DownloadFailed(w, L"下载失败,请");
+        return;
+    }
+    w.m_b_error_pending = true;
+    w.m_dw_error_time = GetTickCount();
+    WriteLogW(L"WM_USER_SHOW_PROGRESS download errcode:%d\n", info.m_n_status);
+}
+
+void RestartTimer(CMainFrameWnd& w) {
+    uint32_t errorTick = (uint32_t)w.m_dw_error_time;
+    RestartAction a = RestartRuleOnTimer(w.m_b_error_pending, errorTick, w.m_n_restart_count, GetTickCount());
+    switch (a) {
+    case RestartAction::Wait:
+        WriteLogW(L"find download err,but time is less than 40 seoncds.wating to restart");
+        break;
+    case RestartAction::Restart:
+        WriteLogW(L"VD_TIMER_ID_Check_Download_Status retry count:%d\n", w.m_n_restart_count);
+        WriteLogW(L"VD_TIMER_ID_EXIT post WM_USER_MT_HTTP_DOWNLOAD to restart download now...\n");
+        w.PostMessage(WM_USER_MT_HTTP_DOWNLOAD, 1, 0);
+        break;
+    case RestartAction::Fail:
+        WriteLogW(L"VD_TIMER_ID_Check_Download_Status retry count:%d\n", w.m_n_restart_count);
+        if (w.m_p_mt_download) w.m_p_mt_download->StopDownload();
+        DownloadFailed(w, L"下载失败,请");
+        break;
+    case RestartAction::None:
+        break;
+    }
+}
+
+void WorkflowTimer(CMainFrameWnd& w, WPARAM id) {
+    switch (id) {
+    case VD_TIMER_ID_Check_Download_Status:
+        RestartTimer(w);
+        break;
+    case VD_TIMER_ID_PROGRESS_BG: {
+        w.m_n_bg_index = w.m_n_bg_index >= 3 ? 1 : w.m_n_bg_index + 1;
+        static const wchar_t* const kImages[] = {L"file='progress_page_bg_580x300_1.png'",
+                                                 L"file='progress_page_bg_580x300_2.png'",
+                                                 L"file='progress_page_bg_580x300_3.png'"};
+        if (w.m_p_title_h_layout_300) w.m_p_title_h_layout_300->SetAttribute(L"bkimage", kImages[w.m_n_bg_index - 1]);
+        break;
+    }
+    case VD_TIMER_ID_INSTALLING: {
+        w.m_n_installing_dots = w.m_n_installing_dots % 3 + 1;
+        std::wstring text = L"正在安装,请稍候" + std::wstring(w.m_n_installing_dots, L'.');
+        if (CControlUI* label = w.FindControl(L"installingui_progress_label")) {
+            label->SetText(text.c_str());
+            label->SetVisible(true);
+        }
+        for (const wchar_t* name : {L"installingui_breakpoint_label", L"installingui_red_close",
+                                    L"installingui_failure_label", L"installingui_failure_retry_btn"})
+            if (CControlUI* c = w.FindControl(name)) c->SetVisible(false);
+        if (w.m_n_installing_dots >= 3) w.m_n_installing_dots = 0;
+        break;
+    }
+    case VD_TIMER_ID_EXIT:
+        --w.m_n_exit_countdown;
+        if (w.m_n_exit_countdown <= 0) {
+            KillTimer(w.GetHWND(), VD_TIMER_ID_EXIT);
+            WriteLogW(L"VD_TIMER_ID_EXIT timeout,execute default actions\n");
+            w.ExecuteDefaultActions();
+            WriteLogW(L"VD_TIMER_ID_EXIT timeout,prepare4quitapp\n");
+            w.Prepare4QuitApp();
+        } else {
+            w.ShowExperienceCountdown(w.m_n_exit_countdown);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void InstallFeedback(CMainFrameWnd& w, bool success) {
+    // started on this thread before the install thread: stopped here
+    KillTimer(w.GetHWND(), VD_TIMER_ID_INSTALLING);
+    if (w.m_p_mt_download) w.m_p_mt_download->StopDownload();
+    WriteLogW(L"WM_USER_EXEC_INST_FEEDBACK receive wParam:%d\n", success ? 1 : 0);
+    w.EnableCloseBtn(true);
+    if (!success) {
+        PushBehaviorRecord(kBehaviorInstallEnd, "2", "Installing failure");
+        FailurePage(w, L"安装失败,请");
+        return;
+    }
+    WriteLogW(L"WM_USER_EXEC_INST_FEEDBACK nFeedback == 1\n");
+    PushBehaviorRecord(kBehaviorInstallEnd, "1");
+    ShowStatusRecord(w, kStatusDone);
+
+    CVdBizHandler& biz = CVdBizHandler::Inst();
+    if (biz.IsVdpmInside()) {
+        WriteLogW(L"delete vdpm inside tmp exe file:%s\n", biz.GetVdpmTargetPath().c_str());
+        DeletePath(biz.GetVdpmTargetPath());
+    } else {
+        InstServerInfo rec;
+        bool fromTemplate;
+        {
+            CServerInfoLock lock;
+            rec = w.m_p_inst_server_info ? *w.m_p_inst_server_info : InstServerInfo();
+            fromTemplate = w.IsFromVidiraUrl;
+        }
+        const bool x64 = rec.m_n_x64 != 0;
+        std::wstring cache;
+        bool versionUsable = !rec.m_s_version.empty() && IsSafePathComponent(rec.m_s_version);
+        if (fromTemplate && versionUsable) {
+            CopySetupToCache(w.m_s_inst_exe, x64, kSub, rec.m_s_version.c_str(), cache);
+            WriteLogW(L"IsFromVidiraUrl check cache exe to:%s\n", cache.c_str());
+        } else if (wcslen(w.m_s_inst_exe) > 1 && versionUsable) {
+            CopySetupToCache(w.m_s_inst_exe, x64, kSub, rec.m_s_version.c_str(), cache);
+            WriteLogW(L"WM_USER_EXEC_INST_FEEDBACK check cache exe to:%s\n", cache.c_str());
+        }
+        WriteLogW(L"before WritePmConfigIniExePath\n");
+        CInstConfig::Inst().WritePmConfigIniExePath(kSub, cache.c_str());
+        WriteLogW(L"end WritePmConfigIniExePath,before CheckOldExeFile m_p_inst_server_info:%0x\n",
+                  (unsigned)(UINT_PTR)w.m_p_inst_server_info.get());
+        WriteLogW(L"m_p_inst_server_info version:%s,x64:%d\n", rec.m_s_version.c_str(), rec.m_n_x64);
+        WriteLogW(L"CheckOldExeFile do..\n");
+        if (versionUsable) CheckOldExeFile(x64, kSub, rec.m_s_version.c_str());
+        WriteLogW(L"CheckOldExeFile end..\n");
+        WriteLogW(L"end CheckOldExeFile,before check exe is the same or not...\n");
+        if (!cache.empty() && PathExists(cache) && cache != w.m_s_inst_exe) {
+            WriteLogW(L"delete exe file:%s\n", w.m_s_inst_exe);
+            DeletePath(w.m_s_inst_exe);
+        }
+    }
+    WriteLogW(L"begin CVdBizHandler::Inst()->CheckBizChannelFromRc \n");
+    biz.CheckBizChannelFromRc(w.m_s_inst_folder);
+    WriteLogW(L"end CVdBizHandler::Inst()->CheckBizChannelFromRc \n");
+    w.PostMessage(WM_USER_OPEN_SUCCESS_PAGE, 0, 0);
+    w.CheckMonitorOption();
+    w.ShowUIStatus(UI_STATUS_UI_SUCCESS);
+    w.m_n_exit_countdown = 5;
+    w.ShowExperienceCountdown(w.m_n_exit_countdown);
+    KillTimer(w.GetHWND(), VD_TIMER_ID_PROGRESS_BG);
+    SetTimer(w.GetHWND(), VD_TIMER_ID_EXIT, 1000, nullptr);
+}
+
+}  // namespace
+
+// ---- progress display ------------------------------------------------------------------------
+
+void CMainFrameWnd::ShowProgress(const DownloadProgressInfo& info) {
+    HANDLE mutex = m_h_progress_mutex.Get();
+    if (mutex) WaitForSingleObject(mutex, INFINITE);
+    const int percent = ProgressPercent(info.m_d_fraction);
+    std::wstring speedText, percentText;
+    if (info.m_n_status == kStatusDownloading) {
+        speedText = FormatSpeedText(info.m_d_speed);
+        percentText = FormatPercentText(percent);
+        m_d_last_resume_ratio = info.m_d_resume_fraction;
+        const int resumePercent = ProgressPercent(info.m_d_resume_fraction);
+        if (IsInLowSpeedWindow(percent, resumePercent)) {
+            if (IsLowSpeed(info.m_d_speed)) {
+                WriteLogW(L"ShowManualDownUI true nLastFileBeginPercent:%d,fPercent:%d,low speed,<50 KB/S:%.2f\n",
+                          resumePercent, percent, info.m_d_speed);
+                WriteLogW(L"ShowManualDownUI true nowsize:%ld,totalsize:%ld,total seconds:%d\n",
+                          (long)info.m_ll_now_size, (long)info.m_ll_total_size, info.m_n_elapsed);
+                WriteLogW(L"strPost:%s\n", speedText.c_str());
+                ShowManualDownUI();
+            }
+            if (CInstConfig::Inst().IsTestIni_simu_speed_less_50()) ShowManualDownUI();
+        }
+        m_d_last_speed = info.m_d_speed;
+    } else if (info.m_n_status == kStatusInstalling) {
+        speedText = L"正在安装,请稍候";
+    }
+    if (info.m_n_status == kStatusInstalling || info.m_n_status == kStatusDone)
+        if (CControlUI* c = FindControl(L"installingui_breakpoint_label")) c->SetVisible(false);
+    if (CProgressUI* bar = AsProgress(FindControl(L"installingui_progress"))) {
+        bar->SetValue(percent);
+        bar->SetAttribute(L"textcolor", ProgressTextColor(percent));
+        bar->SetText(percentText.c_str());
+        if (CControlUI* label = FindControl(L"installingui_progress_label")) {
+            label->SetText(speedText.c_str());
+            label->SetVisible(true);
+        }
+    }
+    if (mutex) ReleaseMutex(mutex);
+}
+
+// ---- quitting --------------------------------------------------------------------------------
+
+void CMainFrameWnd::Prepare4QuitApp() {
+    if (m_p_mt_download && !ShouldKeepPartFiles(m_n_last_download_status)) {
+        m_p_mt_download->CleanupTempCacheFolder(true);
+        m_p_mt_download->StopDownload();
+    }
+    PostQuitMessage(0);
+}
+
+// ---- validation, installation and launch -----------------------------------------------------
+
+void CMainFrameWnd::GetDefaultInstallDir(wchar_t* folder, int mode) {
+    if (!folder) return;
+    InstServerInfo rec = CopyRecord(m_p_inst_server_info);
+    std::wstring dir = ::GetDefaultInstallDir(
+        mode == VD_DEFAULT_DIR_FIXED_DRIVE ? DefaultDirMode::FixedDrive : DefaultDirMode::RememberedDrive, rec,
+        m_s_user_drive[0]);
+    wcsncpy(folder, dir.c_str(), MAX_PATH - 1);
+    folder[MAX_PATH - 1] = 0;
+}
+
+void CMainFrameWnd::InitInstallDirEdit() {
+    CEditUI* edit = AsEdit(FindControl(L"customui_dir_edit"));
+    std::wstring text = InitialInstallDirText(edit != nullptr, CopyRecord(m_p_inst_server_info));
+    if (edit) edit->SetText(text.c_str());
+}
+
+bool CMainFrameWnd::CheckLocalInstExe(std::wstring& cachePath) {
+    InstServerInfo rec = CopyRecord(m_p_inst_server_info);
+    bool fetched = false;
+    bool need = ::CheckLocalInstExe(rec, cachePath, fetched, [] { return SendInstServerInfoRequest(); });
+    if (fetched) StoreRecord(m_p_inst_server_info, rec);
+    return need;
+}
+
+bool CMainFrameWnd::ValidInstExe(const wchar_t* path, long long serverSize, bool keepCache,
+                                 const std::wstring& serverMd5) {
+    std::string md5(serverMd5.begin(), serverMd5.end());  // hex digits only
+    CMtHttpDownload* dl = m_p_mt_download;
+    return ::ValidInstExe(path ? path : L"", serverSize, keepCache, md5, [dl] {
+        if (dl) dl->CleanupTempCacheFolder(true);
+    });
+}
+
+void CMainFrameWnd::PrepareExecvdInstExe(const wchar_t* setupPath) {
+    InstallFolderInputs in;
+    in.userDir = m_s_user_dir;
+    in.userDrive = m_s_user_drive[0];
+    if (CEditUI* edit = AsEdit(FindControl(L"customui_dir_edit"))) in.editText = edit->GetText();
+    in.configInstallDir = CInstConfig::Inst().ReadPmConfig(kSub, L"InstallDir");
+    in.cmdDir = CCmdParameters::Inst().GetCmdInstallDir();
+
+    InstServerInfo rec;
+    InstallCheckInput check;
+    {
+        CServerInfoLock lock;
+        rec = m_p_inst_server_info ? *m_p_inst_server_info : InstServerInfo();
+        check.fromVidiraUrl = IsFromVidiraUrl;
+    }
+    m_s_inst_folder[0] = 0;
+    std::wstring folder = SettleInstallFolder(in, rec);
+    if (folder.size() >= MAX_PATH) {
+        // the folder would not fit the window's path buffers: installing elsewhere is worse
+        WriteLogW(L"install folder too long:%s\n", folder.c_str());
+        PostMessage(WM_USER_EXEC_INST_FEEDBACK, 0, 0);
+        return;
+    }
+    wcsncpy(m_s_inst_folder, folder.c_str(), MAX_PATH - 1);
+    m_s_inst_folder[MAX_PATH - 1] = 0;
+    check.serverVersion = rec.m_s_version;
+    check.x64 = rec.m_n_x64 != 0;
+    check.vdpmInside = CVdBizHandler::Inst().IsVdpmInside();
+    StartInstallThread(MakeInstallJob(m_hWnd, setupPath ? setupPath : L"", folder, check));
+}
+
+DWORD WINAPI CMainFrameWnd::ThreadFuncExecvdInstExe(LPVOID job) { return ::ThreadFuncExecvdInstExe(job); }
+
+bool CMainFrameWnd::CheckInstalledVardoExe() {
+    InstallCheckInput check;
+    {
+        CServerInfoLock lock;
+        if (m_p_inst_server_info) {
+            check.serverVersion = m_p_inst_server_info->m_s_version;
+            check.x64 = m_p_inst_server_info->m_n_x64 != 0;
+        }
+        check.fromVidiraUrl = IsFromVidiraUrl;
+    }
+    check.installFolder = m_s_inst_folder;
+    check.vdpmInside = CVdBizHandler::Inst().IsVdpmInside();
+    return ::CheckInstalledVardoExe(check);
+}
+
+void CMainFrameWnd::ExecuteDefaultActions() {
+    ::ExecuteDefaultActions(CCmdParameters::Inst().IsInstallMode(), m_s_inst_folder);
+}
+
+void CMainFrameWnd::CheckMonitorOption() {
+    CCheckBoxUI* box = AsCheckBox(FindControl(L"customui_pmsec_monitor_checkbox"));
+    if (!box) return;
+    WriteLogW(L"pamo jiance checkbox:%d\n", box->IsSelected() ? 1 : 0);
+    if (box->IsSelected()) RunHelperMonitor();
+}
+
+void CMainFrameWnd::RunHelperMonitor() { ::RunHelperMonitor(m_s_inst_folder); }
