@@ -260,6 +260,9 @@ def test_escape_closes_the_box_and_leaves_the_main_window(display, tmp_path, ski
         time.sleep(0.8)
         click(display, bx + 20, by + 150)  # an empty spot of the box: keyboard focus there
         time.sleep(0.3)
+        xdo(display, "key", "Return")  # Enter does nothing
+        time.sleep(0.8)
+        assert not any(l.startswith(("close ", "box closed")) for l in view.lines()), view.lines()
         xdo(display, "key", "Escape")
         view.wait(r"^box closed ret=1 main=1 enabled=1$")
         assert [l for l in view.lines() if l.startswith("close ")] == ["close messagebox.xml wparam=1"]
@@ -398,6 +401,19 @@ def test_menu_item_reports_once_and_closes(display, tmp_path, skinview_built):
         time.sleep(0.5)
         reports = [l for l in view.lines() if l.startswith("menuitem ")]
         assert reports == ["menuitem itemclick setting_menuitem_collect_logs"]
+    finally:
+        view.stop()
+    # a click elsewhere closes the menu without a report
+    view = View(display, tmp_path, "--menu", name="outside")
+    try:
+        view.wait("^menu shown setting_menu$")
+        main = view.rect("main")
+        time.sleep(0.5)
+        click(display, main[0] + 100, main[1] + 200)
+        view.wait("^menu closed setting_menu$")
+        time.sleep(0.5)
+        assert not [l for l in view.lines() if l.startswith("menuitem ")]
+        assert view.proc.poll() is None
     finally:
         view.stop()
 
