@@ -18,8 +18,11 @@ namespace {
 // (small ids such as 1999..2002) never reach a control.
 constexpr UINT kFirstControlTimer = 0xD000;
 constexpr UINT kMaxControlTimers = 0x1000;
-// Posted to itself to send queued notifications.
-constexpr UINT WM_UI_ASYNC_NOTIFY = WM_APP + 0x3F01;
+// Posted to itself to send queued notifications; registered, so no window's own number collides.
+UINT AsyncNotifyMessage() {
+    static const UINT msg = RegisterWindowMessageW(L"DuiLibAsyncNotify");
+    return msg;
+}
 constexpr wchar_t kEditOwnerProp[] = L"DuiLibEditOwner";
 
 struct TGlobals {
@@ -470,7 +473,7 @@ void CPaintManagerUI::SendNotify(TNotifyUI& msg, bool bAsync) {
     }
     if (bAsync) {
         m_vAsyncNotify.push_back(msg);
-        if (!m_bAsyncPosted && m_hWndPaint && PostMessageW(m_hWndPaint, WM_UI_ASYNC_NOTIFY, 0, 0)) m_bAsyncPosted = true;
+        if (!m_bAsyncPosted && m_hWndPaint && PostMessageW(m_hWndPaint, AsyncNotifyMessage(), 0, 0)) m_bAsyncPosted = true;
         return;
     }
     // a receiver may add or remove receivers (or open a modal box): walk a copy
@@ -724,11 +727,12 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         ev.dwTimestamp = GetTickCount();
         return ev;
     };
+    if (uMsg == AsyncNotifyMessage() && uMsg != 0) {
+        DispatchPendingNotifications();
+        lRes = 0;
+        return true;
+    }
     switch (uMsg) {
-        case WM_UI_ASYNC_NOTIFY:
-            DispatchPendingNotifications();
-            lRes = 0;
-            return true;
         case WM_ERASEBKGND:
             lRes = 1;
             return true;
