@@ -178,6 +178,13 @@ def test_main_window_pages_render_from_the_resource(page, display, tmp_path, ski
             r, g, b = pixel(png, 230, 298)
             assert abs(r - g) < 12 and abs(g - b) < 12 and r > 180, "disabled install button is grey"
             assert not bluish(pixel(png, 30, 349)), "check box drawn unselected"
+        if page == "welcome":
+            # showhtml: the agreement link is underlined, a long run of link-coloured pixels
+            runs = []
+            for row in range(349, 360):
+                line = [pixel(png, col, row) for col in range(93, 170, 3)]
+                runs.append(sum(1 for r, g, b in line if b > 180 and r < 120))
+            assert max(runs) >= 22, runs
         if page == "custom":
             assert dark_pixels(png, 92, 390, 200, 16) > 30, "folder text in the edit box"
         if page in ("installing", "failure"):
@@ -333,6 +340,15 @@ def test_edit_box_is_a_native_edit_while_typing_and_alt_n_installs(display, tmp_
         xdo(display, "key", "alt+n")
         view.wait("^notify click customui_install_now_btn$")
         assert "notify click easyui_install_now_btn" not in view.lines()
+    finally:
+        view.stop()
+
+
+@pytest.mark.parametrize("asked,height", [(200, 380), (900, 478)])
+def test_window_size_stays_within_the_markups_mininfo_and_maxinfo(asked, height, display, tmp_path, skinview_built):
+    view = View(display, tmp_path, "--height", str(asked), name="size%d" % asked)
+    try:
+        assert view.rect("main")[2:] == (580, height)
     finally:
         view.stop()
 
