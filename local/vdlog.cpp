@@ -106,8 +106,9 @@ std::wstring GetLogFilePath() {
     return GetDataFolderOrTemp(L"Vardo") + name;
 }
 
-void OpenLog() {
-    std::wstring path = GetLogFilePath();
+void OpenLog() { OpenLogFile(GetLogFilePath()); }
+
+void OpenLogFile(const std::wstring& path) {
     LogLock lock;
     setlocale(LC_ALL, "chs");
     if (State().file) return;

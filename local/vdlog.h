@@ -3,6 +3,8 @@
 #include <string>
 
 void OpenLog();
+// OpenLog on a chosen file (tests keep their records apart from other processes' logs).
+void OpenLogFile(const std::wstring& path);
 void CloseLog();
 void WriteLogW(const wchar_t* format, ...);
 void WriteLogA(const char* format, ...);

@@ -29,20 +29,23 @@ std::string ReadAll(const std::wstring& path) {
     return s;
 }
 
-// Fresh log file for one test: the day's log is removed and reopened.
+// A fresh log file of its own for each test: other processes of the prefix may append to the
+// day's log at any time.
 class LogFile : public ::testing::Test {
 protected:
     void SetUp() override {
         CloseLog();
-        m_path = GetLogFilePath();
+        wchar_t tmp[MAX_PATH];
+        GetTempPathW(MAX_PATH, tmp);
+        m_path = std::wstring(tmp) + L"vd_log_test.log";
         DeleteFileW(m_path.c_str());
-        OpenLog();
+        OpenLogFile(m_path);
     }
     void TearDown() override { CloseLog(); }
     std::string Contents() {
         CloseLog();
         std::string s = ReadAll(m_path);
-        OpenLog();
+        OpenLogFile(m_path);
         return s;
     }
     std::wstring m_path;
@@ -106,7 +109,7 @@ TEST_F(LogFile, RecordsOfEightThreadsNeverInterleaveEvenAcrossCloseAndReopen) {
     std::thread reopener([&] {
         while (writing) {
             CloseLog();
-            OpenLog();
+            OpenLogFile(m_path);
             Sleep(1);
         }
     });
