@@ -41,8 +41,11 @@ XVFB_PID=""
 xvfb_start() {
     if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return; fi
     local n
-    for n in $(seq 90 140); do
-        [ -e "/tmp/.X$n-lock" ] && continue
+    for n in $(seq 90 400); do
+        # a lock left by a killed server is stale: Xvfb takes the number over
+        if [ -e "/tmp/.X$n-lock" ] && kill -0 "$(tr -d ' ' < "/tmp/.X$n-lock" 2>/dev/null || echo 0)" 2>/dev/null; then
+            continue
+        fi
         Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
         XVFB_PID=$!
         for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done

@@ -195,6 +195,21 @@ def kill_windows_processes(*names):
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
 
+def _display_in_use(n):
+    """A lock file whose server still runs (a killed server leaves a stale one behind)."""
+    try:
+        pid = int(open("/tmp/.X%d-lock" % n).read().strip())
+    except (OSError, ValueError):
+        return False
+    try:
+        os.kill(pid, 0)
+        return True
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+
+
 class Xvfb:
     """A private X display for tests that open windows."""
 
@@ -210,8 +225,8 @@ class Xvfb:
                                                         stderr=subprocess.DEVNULL).returncode == 0:
             self.display = os.environ["DISPLAY"]
             return self
-        for n in range(90, 140):
-            if os.path.exists("/tmp/.X%d-lock" % n):
+        for n in range(90, 400):
+            if _display_in_use(n):
                 continue
             self.proc = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", self.size, "-nolisten", "tcp"],
                                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
