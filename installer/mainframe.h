@@ -117,7 +117,7 @@ public:
     void InitDownloadManager();
     // InitWindow's behaviour worker, behaviour record "4010101" and statistics event.
     void StartBehaviorAndStatistics();
-    // Closes the progress mutex, stops and deletes the download manager, the records and timers.
+    // Stops the timers, the download manager and telemetry, and drops the records.
     void ReleaseWorkflowResources();
     static DWORD WINAPI RequestInstInfoThread(LPVOID param);
     static DWORD WINAPI DownloadInstExeImp(LPVOID param);

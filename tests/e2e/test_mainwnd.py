@@ -160,9 +160,14 @@ def log_count(text):
     return h.log_messages().count(text)
 
 
+# The window starts its telemetry at once: a refused local proxy keeps every request on this
+# machine.
+NO_NETWORK = {"http_proxy": "http://127.0.0.1:9"}
+
+
 @pytest.fixture
 def app(clean, display):
-    proc = h.start(h.EXE, [], env=display.env())
+    proc = h.start(h.EXE, [], env=dict(display.env(), **NO_NETWORK))
     win = Window(display)
     try:
         win.wait()
