@@ -1,5 +1,6 @@
 #!/bin/bash
-# The main job: runs vdInstaller.exe under Wine and shows its daily log.
+# The main job: a real installation of the stand-in product through the whole workflow, against
+# local servers, then what was installed, where, and the log's key lines.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 "$ROOT/scripts/build.sh" >/dev/null
 had_display="${DISPLAY:-}"
