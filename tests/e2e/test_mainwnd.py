@@ -46,15 +46,23 @@ def rect(cls=MAIN_CLASS):
 
 
 def xwindow_at(env, r):
-    """The X window Wine made for a Windows window with this screen rectangle."""
+    """The X window Wine made for a Windows window with this screen rectangle: the exact match,
+    else the largest one inside it (a framed dialog's X window leaves out the frame)."""
     tree = subprocess.run(["xwininfo", "-root", "-tree"], env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                           timeout=20).stdout.decode("utf-8", "replace")
-    want = "%dx%d+%d+%d" % (r[2], r[3], r[0], r[1])
+    best, best_area = None, 0
     for line in tree.splitlines():
         parts = line.split()
-        if parts and parts[0].startswith("0x") and want in line.split(")")[-1]:
-            return parts[0]
-    return None
+        m = re.search(r"(\d+)x(\d+)\+(-?\d+)\+(-?\d+)\s+\+(-?\d+)\+(-?\d+)\s*$", line)
+        if not parts or not parts[0].startswith("0x") or not m:
+            continue
+        w, hgt, ax, ay = int(m.group(1)), int(m.group(2)), int(m.group(5)), int(m.group(6))
+        if (w, hgt, ax, ay) == (r[2], r[3], r[0], r[1]):
+            return parts[0], ax, ay
+        inside = ax >= r[0] and ay >= r[1] and ax + w <= r[0] + r[2] and ay + hgt <= r[1] + r[3]
+        if inside and w * hgt > best_area and w * hgt * 2 > r[2] * r[3]:
+            best, best_area = (parts[0], ax, ay), w * hgt
+    return best
 
 
 class Window:
@@ -129,9 +137,10 @@ class Window:
             wid = xwindow_at(self.env, r)
             if not wid:
                 continue
+            wid, ax, ay = wid
             part = full + ".part.xwd"
             subprocess.run(["xwd", "-id", wid, "-silent", "-out", part], env=self.env, check=True, timeout=30)
-            subprocess.run(["convert", full, part, "-geometry", "+%d+%d" % (r[0], r[1]), "-composite", full],
+            subprocess.run(["convert", full, part, "-geometry", "+%d+%d" % (ax, ay), "-composite", full],
                            check=True, timeout=60)
             os.remove(part)
         return full
@@ -466,3 +475,48 @@ def test_empty_data_folder_gives_an_archive_without_entries(app):
         close_explorer_windows()
         if os.path.exists(desk):
             os.remove(desk)
+
+
+BROWSE_BTN = (505, 398)
+DIALOG_CLASS = "#32770"
+
+
+def dialog_gone(win):
+    """Whether the folder dialog has ended. Under Wine its modal loop notices the end only with
+    the next input message, as a person's next mouse move would bring."""
+    x, y, _, _ = win.geometry()
+
+    def gone():
+        win.xdo("mousemove", x + 150, y + 150 + int(time.time() * 10) % 5)
+        return int(h.wintool("count", DIALOG_CLASS)[1].get("count", "1")) == 0
+    return h.wait_for(gone, timeout=10, step=0.3)
+
+
+def test_browse_dialog_fills_the_folder_box_and_cancel_changes_nothing(app):
+    proc, win = app
+    win.click(CUSTOM_INSTALL)
+    assert h.wait_for(lambda: win.height() == 478, timeout=5)
+    win.click(DIR_EDIT)
+    cls, before = focused_text()
+    assert cls == "Edit" and before
+
+    win.click(BROWSE_BTN)
+    assert h.wait_for(lambda: rect(DIALOG_CLASS), timeout=15), "no folder dialog"
+    time.sleep(1.0)
+    win.shot("browse_dialog", popups=[DIALOG_CLASS])
+    # the dialog is owned by the main window: the window waits behind it
+    assert h.wintool("rect", MAIN_CLASS)[1].get("enabled") == "0"
+    win.key("Escape")
+    assert dialog_gone(win), "Escape did not end the folder dialog"
+    win.click(DIR_EDIT)
+    assert focused_text() == ("Edit", before), "a cancelled dialog changed the folder"
+
+    # OK on the dialog's first selection (the desktop): that folder joined with Vardo
+    win.click(BROWSE_BTN)
+    assert h.wait_for(lambda: rect(DIALOG_CLASS), timeout=15)
+    time.sleep(1.0)
+    win.key("Return")
+    assert dialog_gone(win), "OK did not end the folder dialog"
+    win.click(DIR_EDIT)
+    assert focused_text() == ("Edit", h.to_windows(h.desktop()) + "\\Vardo")
+    assert is_blue_button(win.pixel(INSTALL_NOW, "custom_browsed"))
