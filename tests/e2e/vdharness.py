@@ -66,9 +66,21 @@ def desktop():
 
 
 def temp_dir():
-    for cand in (os.path.join(user_dir(), "AppData", "Local", "Temp"), os.path.join(user_dir(), "Temp")):
-        if os.path.isdir(cand):
-            return cand
+    """The user's temporary folder as Wine hands it out (TEMP of the prefix's user environment)."""
+    try:
+        env = False
+        for line in open(os.path.join(PREFIX, "user.reg"), encoding="utf-8", errors="replace"):
+            if line.startswith("["):
+                env = line.startswith("[Environment]")
+            elif env and line.startswith('"TEMP"='):
+                value = line.split("=", 1)[1].strip()
+                if value.startswith("str(2):"):
+                    value = value[len("str(2):"):]
+                value = value.strip('"').replace("\\\\", "\\")
+                value = value.replace("%USERPROFILE%", "C:\\users\\" + os.path.basename(user_dir()))
+                return from_windows(value)
+    except OSError:
+        pass
     return os.path.join(user_dir(), "Temp")
 
 
