@@ -5,7 +5,7 @@ Whole: vdInstaller.exe started with the install switch until its log reports the
 installation feedback. Parts, in the same run and on the same package: the six-section download
 alone (dldriver.exe), the digest (installbench.exe md5) and the silent setup with its product
 check (installbench.exe setup). Prints each figure (median of the rounds) and the ratio of the
-whole to the sum of its parts. Run by bench/run_install_bench.sh.
+whole to the sum of its parts. Run by bench/install_bench.sh.
 """
 import argparse
 import os

@@ -220,6 +220,7 @@ DWORD WINAPI CMainFrameWnd::DownloadInstExeImp(LPVOID param) {
             std::wstring configured = CInstConfig::Inst().ReadPmConfig(kSub, L"URL");
             bool simulate = CInstConfig::Inst().IsTestIni_simu_pin_cou_url_error();
             CServerInfoLock lock;
+            if (!self->m_p_inst_server_info) self->m_p_inst_server_info.reset(new InstServerInfo());
             InstServerInfo& rec = *self->m_p_inst_server_info;
             if (rec.m_s_url.empty() && !configured.empty()) rec.m_s_url = configured;
             if (rec.m_s_url.empty() || simulate) {

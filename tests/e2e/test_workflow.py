@@ -57,7 +57,7 @@ def own_version():
 def forget_product():
     for view in ("/reg:32", "/reg:64"):
         h.reg("delete", UNINSTALL_KEY, "/f", view)
-    for folder in (DEFAULT_32, DEFAULT_64, r"C:\WfTarget", r"C:\WfGames"):
+    for folder in (DEFAULT_32, DEFAULT_64, r"C:\WfTarget", r"C:\WfGames", r"C:\WfTyped"):
         shutil.rmtree(h.from_windows(folder), ignore_errors=True)
 
 
@@ -409,3 +409,27 @@ def test_retry_button_after_a_failed_download(srv, display):
     run = Installer(srv, ["/i", "/d", TARGET], display=display)
     assert run.wait_exit(120) == 0
     assert "Vardo.exe" in installed(TARGET)
+
+
+def test_folder_typed_on_the_custom_page(srv, display):
+    serve_package(srv, SETUP32, product_version())
+    typed = r"C:\WfTyped\Vardo"
+    run = Installer(srv, display=display)
+    try:
+        assert run.wait_window()
+        time.sleep(1.5)
+        run.focus()
+        run.click("easyui_custom_install_btn")
+        time.sleep(0.5)
+        run.click("customui_dir_edit")
+        run.xdo("key", "ctrl+a")
+        run.xdo("type", "--delay", 30, typed)
+        time.sleep(0.3)
+        display.screenshot("workflow_custom_folder")
+        run.click("customui_install_now_btn")
+        assert run.wait_log(FEEDBACK_OK, 120), h.read_log()[-3000:]
+        assert run.wait_exit(30) == 0
+    finally:
+        run.stop()
+    assert "PrepareExecvdInstExe Install:%s" % typed in h.read_log()
+    assert "Vardo.exe" in installed(typed)
