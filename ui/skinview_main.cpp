@@ -4,7 +4,8 @@
 //
 //   skinview --module <exe with the skin> --skin <file.xml> [--events <log>] [--pos x,y]
 //            [--show n1,n2] [--hide n3] [--height h] [--text name=value] [--disable n]
-//            [--uncheck n] [--progress v] [--attr name:key=value] [--box] [--menu] [--timeout seconds]
+//            [--uncheck n] [--progress v] [--attr name:key=value] [--box] [--menu] [--menu-on-click]
+//            [--timeout seconds]
 #include <windows.h>
 
 #include <cstdio>
@@ -18,6 +19,8 @@ using namespace DuiLib;
 namespace {
 
 FILE* g_events = nullptr;
+bool g_menuOnClick = false;
+void OpenSettingMenu(HWND hwnd, CPaintManagerUI& pm);
 
 void LogEvent(const wchar_t* format, ...) {
     if (!g_events) return;
@@ -63,6 +66,11 @@ public:
     void InitWindow() override { LogEvent(L"init %s", m_sSkin.c_str()); }
 
     void Notify(TNotifyUI& msg) override {
+        if (g_menuOnClick && msg.sType == L"click" && msg.pSender && msg.pSender->GetName() == L"settingbtn") {
+            LogEvent(L"notify click settingbtn");
+            OpenSettingMenu(m_hWnd, m_PaintManager);
+            return;
+        }
         if (msg.sType == L"textchanged" && msg.pSender)
             LogEvent(L"notify textchanged %s text=%s", msg.pSender->GetName().c_str(), msg.pSender->GetText().c_str());
         else
@@ -138,6 +146,8 @@ public:
     }
 };
 
+CMenuLogger* g_menuLogger = nullptr;
+
 void CALLBACK OnTimeout(HWND, UINT, UINT_PTR, DWORD) {
     LogEvent(L"timeout");
     PostQuitMessage(3);
@@ -147,6 +157,22 @@ void LogRect(const wchar_t* what, HWND hwnd) {
     RECT rc;
     GetWindowRect(hwnd, &rc);
     LogEvent(L"rect %s %d %d %d %d", what, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
+}
+
+void OpenSettingMenu(HWND hwnd, CPaintManagerUI& pm) {
+    CControlUI* btn = pm.FindControl(L"settingbtn");
+    POINT pt = {0, 0};
+    if (btn) pt = POINT{btn->GetPos().left, btn->GetPos().bottom};
+    ClientToScreen(hwnd, &pt);
+    CMenuWnd::SetOwnerWindow(hwnd);
+    auto* menu = new CMenuWnd(hwnd);
+    menu->AddObserver(g_menuLogger);
+    if (menu->Init(L"setting.xml", nullptr, pt)) {
+        LogEvent(L"menu at %d,%d", pt.x, pt.y);
+        LogRect(L"menu", menu->GetHWND());
+    } else {
+        LogEvent(L"menu failed");
+    }
 }
 
 }  // namespace
@@ -170,6 +196,7 @@ int wmain(int argc, wchar_t** argv) {
         else if (a == L"--timeout") opt.timeout = _wtoi(next().c_str());
         else if (a == L"--box") opt.box = true;
         else if (a == L"--menu") opt.menu = true;
+        else if (a == L"--menu-on-click") g_menuOnClick = true;
         else if (a == L"--pos") {
             int v[2];
             ParseIntList(next().c_str(), v, 2);
@@ -239,21 +266,8 @@ int wmain(int argc, wchar_t** argv) {
     LogRect(L"main", hwnd);
 
     CMenuLogger menuLogger;
-    if (opt.menu) {
-        CControlUI* btn = pm.FindControl(L"settingbtn");
-        POINT pt = {0, 0};
-        if (btn) pt = POINT{btn->GetPos().left, btn->GetPos().bottom};
-        ClientToScreen(hwnd, &pt);
-        CMenuWnd::SetOwnerWindow(hwnd);
-        auto* menu = new CMenuWnd(hwnd);
-        menu->AddObserver(&menuLogger);
-        if (menu->Init(L"setting.xml", nullptr, pt)) {
-            LogEvent(L"menu at %d,%d", pt.x, pt.y);
-            LogRect(L"menu", menu->GetHWND());
-        } else {
-            LogEvent(L"menu failed");
-        }
-    }
+    g_menuLogger = &menuLogger;
+    if (opt.menu) OpenSettingMenu(hwnd, pm);
     if (opt.box) {
         auto* box = new CSkinViewWnd(L"messagebox.xml", L"CMessageBoxWnd", false);
         HWND hbox = box->Create(hwnd, L"CMessageBoxWnd", WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_CAPTION | WS_SYSMENU, 0, 0, 0, 0, 0);

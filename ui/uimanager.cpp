@@ -192,7 +192,7 @@ bool CPaintManagerUI::AttachDialog(CControlUI* pControl) {
 void CPaintManagerUI::ReleaseDialog() {
     CControlUI* root = m_pRoot;
     m_pRoot = nullptr;
-    m_pFocus = m_pEventHover = m_pEventClick = m_pTooltipFor = nullptr;
+    m_pFocus = m_pEventHover = m_pEventClick = m_pTooltipFor = m_pNoTipUntilLeave = nullptr;
     for (auto& t : m_vTimers)
         if (m_hWndPaint && IsWindow(m_hWndPaint)) ::KillTimer(m_hWndPaint, t.uWinTimer);
     m_vTimers.clear();
@@ -210,6 +210,7 @@ void CPaintManagerUI::ReapObjects(CControlUI* pControl) {
     if (!pControl) return;
     if (pControl == m_pFocus) m_pFocus = nullptr;
     if (pControl == m_pEventHover) m_pEventHover = nullptr;
+    if (pControl == m_pNoTipUntilLeave) m_pNoTipUntilLeave = nullptr;
     if (pControl == m_pEventClick) m_pEventClick = nullptr;
     if (pControl == m_pTooltipFor) {
         HideToolTip();
@@ -647,6 +648,7 @@ void CPaintManagerUI::SetHot(CControlUI* pNew, POINT pt) {
     if (pNew == m_pEventHover) return;
     CControlUI* old = m_pEventHover;
     m_pEventHover = pNew;
+    m_pNoTipUntilLeave = nullptr;
     if (old) {
         TEventUI ev;
         ev.Type = UIEVENT_MOUSELEAVE;
@@ -679,7 +681,8 @@ void CPaintManagerUI::ShowToolTip(CControlUI* pControl, POINT pt) {
     }
     TOOLINFOW ti = {};
     ti.cbSize = sizeof(ti);
-    ti.uFlags = TTF_TRACK | TTF_ABSOLUTE;
+    // transparent: a tip over another window (an open menu) must not take its clicks
+    ti.uFlags = TTF_TRACK | TTF_ABSOLUTE | TTF_TRANSPARENT;
     ti.hwnd = m_hWndPaint;
     ti.uId = 1;
     ti.lpszText = const_cast<wchar_t*>(pControl->GetToolTip().c_str());
@@ -822,7 +825,8 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
             if (c) {
                 TEventUI ev = makeEvent(UIEVENT_MOUSEHOVER, c, pt);
                 c->Event(ev);
-                ShowToolTip(c, pt);
+                // after a click the tip waits until the pointer comes back; so does an inactive window
+                if (c != m_pNoTipUntilLeave && GetActiveWindow() == m_hWndPaint) ShowToolTip(c, pt);
             }
             return false;
         }
@@ -832,6 +836,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
             m_ptLastMousePos = pt;
             HideToolTip();
             CControlUI* c = FindControl(pt);
+            m_pNoTipUntilLeave = c;
             if (!c || c->GetManager() != this) {
                 SetFocus(nullptr);
                 return false;

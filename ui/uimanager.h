@@ -153,6 +153,7 @@ private:
     CControlUI* m_pEventHover = nullptr;
     CControlUI* m_pEventClick = nullptr;
     CControlUI* m_pTooltipFor = nullptr;
+    CControlUI* m_pNoTipUntilLeave = nullptr;  // clicked: no tip until the pointer leaves it
     POINT m_ptLastMousePos = {-1, -1};
     bool m_bMouseTracking = false;
     bool m_bUpdateNeeded = false;

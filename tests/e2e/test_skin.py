@@ -407,12 +407,19 @@ def test_hot_states_and_tooltips_follow_the_pointer(display, tmp_path, skinview_
 
 
 def test_menu_item_reports_once_and_closes(display, tmp_path, skinview_built):
-    view = View(display, tmp_path, "--menu")
+    # opened from the settings button's click, as the main window does; the pointer then rests on
+    # the button past the hover time, so its tooltip must not come up over the menu
+    view = View(display, tmp_path, "--menu-on-click")
     try:
+        main = view.rect("main")
+        view.wait("^ready$")
+        time.sleep(0.5)
+        click(display, main[0] + 1 + 378 + 130, main[1] + 14)  # settingbtn
         view.wait("^menu shown setting_menu$")
         x, y = (int(v) for v in view.wait(r"^menu at (-?\d+),(-?\d+)$").groups())
-        time.sleep(0.5)
-        click(display, x + 30, y + 12)
+        assert (x - main[0], y - main[1]) == (1 + 378 + 116, 27)  # the button's left and bottom edges
+        time.sleep(1.5)
+        click(display, x + 45, y + 12)
         view.wait("^menu closed setting_menu$")
         time.sleep(0.5)
         reports = [l for l in view.lines() if l.startswith("menuitem ")]
