@@ -80,8 +80,6 @@ void PostOwned(HWND hwnd, UINT msg, T* object) {
     if (!PostMessageW(hwnd, msg, (WPARAM)object, 0)) delete object;
 }
 
-std::string SpeedRecord(double speed) { return FormatSpeedRecord(speed); }
-
 CEditUI* AsEdit(CControlUI* c) { return c ? static_cast<CEditUI*>(c->GetInterface(L"Edit")) : nullptr; }
 CProgressUI* AsProgress(CControlUI* c) {
     return c ? static_cast<CProgressUI*>(c->GetInterface(L"Progress")) : nullptr;
@@ -367,7 +365,7 @@ void FailurePage(CMainFrameWnd& w, const wchar_t* label) {
 }
 
 void DownloadFailed(CMainFrameWnd& w, const wchar_t* label) {
-    PushBehaviorRecord(kBehaviorDownloadEnd, "2", SpeedRecord(w.m_d_last_speed).c_str());
+    PushBehaviorRecord(kBehaviorDownloadEnd, "2", FormatSpeedRecord(w.m_d_last_speed).c_str());
     FailurePage(w, label);
 }
 
@@ -455,7 +453,7 @@ void ProgressArrived(CMainFrameWnd& w, const DownloadProgressInfo& info) {
             DownloadFailed(w, L"下载失败,请");
             return;
         }
-        PushBehaviorRecord(kBehaviorDownloadEnd, "1", SpeedRecord(w.m_d_last_speed).c_str());
+        PushBehaviorRecord(kBehaviorDownloadEnd, "1", FormatSpeedRecord(w.m_d_last_speed).c_str());
         w.EnableCloseBtn(false);
         ShowStatusRecord(w, kStatusInstalling);
         if (wcslen(w.m_s_inst_exe) > 1 && !rec.m_s_version.empty() && IsSafePathComponent(rec.m_s_version)) {
