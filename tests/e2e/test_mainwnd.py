@@ -393,9 +393,16 @@ def collect_logs(win):
     time.sleep(0.5)
 
 
+EXPLORER_CLASSES = ("ExplorerWClass", "CabinetWClass", "ExploreWClass")
+
+
+def explorer_windows():
+    return sum(int(h.wintool("count", c)[1].get("count", "0")) for c in EXPLORER_CLASSES)
+
+
 def close_explorer_windows():
     # the archive is shown selected in an Explorer window; it has no business outliving the test
-    for cls in ("CabinetWClass", "ExploreWClass"):
+    for cls in EXPLORER_CLASSES:
         while int(h.wintool("count", cls)[1].get("count", "0")):
             h.wintool("close", cls)
             time.sleep(0.5)
@@ -436,6 +443,7 @@ def test_menu_item_collects_the_logs_into_a_desktop_archive(app):
             h.to_windows(desk).encode("gbk"))
         # the temporary archive is gone, the Explorer shows the desktop one
         assert not os.path.exists(os.path.join(h.temp_dir(), "Vardo", archive_name()))
+        assert h.wait_for(lambda: explorer_windows() >= 1, timeout=20), "no Explorer window"
 
         # logging goes on in today's file, and a second collection replaces the archive
         close_explorer_windows()
