@@ -9,8 +9,8 @@ import time
 import pytest
 
 import vdharness as h
-from test_mainwnd import (CLOSE_BTN, INSTALL_NOW, NO_NETWORK, Window, is_blue_button, log_count, rect,
-                          wait_exit)
+from test_mainwnd import (CLOSE_BTN, INSTALL_NOW, NO_NETWORK, Window, is_blue_button, log_count,
+                          restore_pointer, wait_exit)
 
 PRODUCT = os.path.join(h.ROOT, "build", "product")
 STAMP = os.path.join(h.BIN, "vdstamp.exe")
@@ -61,6 +61,7 @@ def run(clean, display, embedded):
         h.stop(p)
     h.kill_windows_processes("vdInstaller.exe", "Launcher.exe", "Vardo.exe", "Helper.exe")
     forget_product()
+    restore_pointer(display)
 
 
 def on_failure_page(win):
