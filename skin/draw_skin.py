@@ -24,9 +24,13 @@ def canvas(w, h, color=(0, 0, 0, 0)):
     return img, ImageDraw.Draw(img)
 
 
-def finish(img, name):
+def finish(img, name, palette=False):
     w, h = img.size[0] // SS, img.size[1] // SS
     out = img.resize((w, h), Image.LANCZOS)
+    if palette:
+        # opaque pictures: 256 dithered colours look the same and weigh a third (the package
+        # travels inside the executable)
+        out = out.quantize(colors=256, method=Image.Quantize.MEDIANCUT, dither=Image.Dither.FLOYDSTEINBERG)
     out.save(os.path.join(HERE, name), optimize=True)
 
 
@@ -80,7 +84,7 @@ def banner(w, h, top, bottom, name, title, subtitle, art):
     art(layer, d)
     d.text(s((60, h / 2 - 34)), title, font=font(ZH_FONT, 30), fill=(255, 255, 255, 255))
     d.text(s((62, h / 2 + 10)), subtitle, font=font(ZH_FONT, 14), fill=(225, 240, 252, 255))
-    finish(Image.alpha_composite(img, layer).convert("RGB"), name)
+    finish(Image.alpha_composite(img, layer).convert("RGB"), name, palette=True)
 
 
 def logo(d, x, y, size):
