@@ -8,6 +8,9 @@ import pytest
 import vdharness as h
 
 CLASS = "VdInstMainFrameWndClass"
+# The window starts its server requests and telemetry at once: a proxy port that refuses keeps
+# every request on this machine.
+NO_NETWORK = {"http_proxy": "http://127.0.0.1:9"}
 SEPARATOR = re.compile(rb"^------------Time:\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}---------------$")
 
 
@@ -17,7 +20,7 @@ def window_state():
 
 
 def start_first(display, args=()):
-    proc = h.start(h.EXE, list(args), env=display.env())
+    proc = h.start(h.EXE, list(args), env=dict(display.env(), **NO_NETWORK))
     assert h.wait_for(lambda: window_state().get("found") == "1", timeout=30), "first window never appeared"
     return proc
 
@@ -58,7 +61,7 @@ def test_second_start_restores_and_raises_a_minimised_first_window(clean, displa
     try:
         h.wintool("minimize", CLASS)
         assert h.wait_for(lambda: window_state().get("iconic") == "1", timeout=10)
-        rc, _ = h.run(h.EXE, [], timeout=60, env=display.env())
+        rc, _ = h.run(h.EXE, [], timeout=60, env=dict(display.env(), **NO_NETWORK))
         assert rc == 0
         st = h.wait_for(lambda: (lambda s: s if s.get("iconic") == "0" else None)(window_state()), timeout=10)
         assert st, "first window stayed minimised"
@@ -78,7 +81,7 @@ def test_mutex_held_elsewhere_and_no_window_exits_zero_without_window(clean, dis
     holder = h.start(h.os.path.join(h.BIN, "wintool.exe"), ["holdmutex", "vdpamo_singleton_mutex", "30"])
     try:
         time.sleep(1.5)
-        rc, _ = h.run(h.EXE, [], timeout=60, env=display.env())
+        rc, _ = h.run(h.EXE, [], timeout=60, env=dict(display.env(), **NO_NETWORK))
         assert rc == 0
         assert window_state().get("found") == "0"
         msgs = h.log_messages()
