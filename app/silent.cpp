@@ -22,16 +22,6 @@ std::wstring ChooseInstallFolder(const CCmdParameters& params) {
     return folder;
 }
 
-std::wstring LocateHelperExe(const std::wstring& installFolder) {
-    std::wstring path = CombinePath(installFolder, L"Helper.exe");
-    if (PathExists(path)) return path;
-    WriteLogW(L"not exist target:%s,read from regedit\n", path.c_str());
-    wchar_t registered[1024] = {0};
-    ReadInstallDirFromRegistry(registered, 1024, L"Vardo3");
-    path = CombinePath(registered, L"Helper.exe");
-    WriteLogW(L"read from regedit:%s\n", path.c_str());
-    return path;
-}
 
 int SilentWork() {
     WriteLogW(L"DoSilentWork begin...\n");
@@ -82,7 +72,7 @@ int SilentWork() {
 }  // namespace
 
 void DoHelperMRegister(const std::wstring& installFolder) {
-    std::wstring helper = LocateHelperExe(installFolder);
+    std::wstring helper = LocateProductFile(installFolder, L"Helper.exe");
     if (!PathExists(helper)) {
         WriteLogW(L"helper.exe not exist,path:%s\n", helper.c_str());
         return;

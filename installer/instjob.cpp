@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "app/silent.h"
 #include "installer/mainframe.h"
 #include "local/cleanup.h"
 #include "local/inifile.h"
@@ -298,17 +299,7 @@ bool ExecuteDefaultActions(bool installMode, const std::wstring& installFolder) 
     return vd_execute_process(launcher.c_str(), nullptr, false);
 }
 
-void RunHelperMonitor(const std::wstring& installFolder) {
-    std::wstring helper = LocateProductFile(installFolder, L"Helper.exe");
-    if (!PathExists(helper)) {
-        WriteLogW(L"helper.exe not exist,path:%s\n", helper.c_str());
-        return;
-    }
-    const wchar_t* cmd = L" /m";
-    WriteLogW(L"helper.exe path:%s,cmd:%s\n", helper.c_str(), cmd);
-    if (vd_execute_process(helper.c_str(), cmd, true)) WriteLogW(L"helper.exe /m successs\n");
-    else WriteLogW(L"helper.exe /m failure,last error:%d\n", GetLastError());
-}
+void RunHelperMonitor(const std::wstring& installFolder) { DoHelperMRegister(installFolder); }
 
 std::wstring OpenTargetUrlSafely(const std::wstring& url, const std::wstring& fallback) {
     std::wstring target = url;
