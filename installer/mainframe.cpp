@@ -243,7 +243,19 @@ void CMainFrameWnd::SetUserInstallDir(wchar_t drive, const wchar_t* folder) {
 }
 
 void CMainFrameWnd::EnableCloseBtn(bool enable) {
-    if (CControlUI* c = FindControl(L"closebtn")) c->SetEnabled(enable);
+    // Both headers carry a "closebtn"; the progress page shows the second one, so a plain lookup
+    // would disable a hidden button and leave the visible one working during installation.
+    bool done = false;
+    for (CControlUI* header : {m_p_title_h_layout, m_p_title_h_layout_300}) {
+        if (!header) continue;
+        if (CControlUI* c = m_PaintManager.FindSubControlByName(header, L"closebtn")) {
+            c->SetEnabled(enable);
+            done = true;
+        }
+    }
+    if (!done) {
+        if (CControlUI* c = FindControl(L"closebtn")) c->SetEnabled(enable);
+    }
 }
 
 void CMainFrameWnd::SetFailureLabel(const wchar_t* text) {
