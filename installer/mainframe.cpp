@@ -356,23 +356,8 @@ LRESULT CMainFrameWnd::OnNcHitTest(UINT, WPARAM, LPARAM lParam, BOOL& bHandled) 
     bHandled = TRUE;
     POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     ScreenToClient(m_hWnd, &pt);
-    RECT rcClient;
-    GetClientRect(m_hWnd, &rcClient);
-    if (!IsZoomed(m_hWnd)) {
-        RECT box = m_PaintManager.GetSizeBox();
-        if (pt.y < rcClient.top + box.top) {
-            if (pt.x < rcClient.left + box.left) return HTTOPLEFT;
-            if (pt.x > rcClient.right - box.right) return HTTOPRIGHT;
-            return HTTOP;
-        }
-        if (pt.y > rcClient.bottom - box.bottom) {
-            if (pt.x < rcClient.left + box.left) return HTBOTTOMLEFT;
-            if (pt.x > rcClient.right - box.right) return HTBOTTOMRIGHT;
-            return HTBOTTOM;
-        }
-        if (pt.x < rcClient.left + box.left) return HTLEFT;
-        if (pt.x > rcClient.right - box.right) return HTRIGHT;
-    }
+    LRESULT edge = SizingHitTest(pt);
+    if (edge != HTNOWHERE) return edge;
     CControlUI* c = m_PaintManager.FindControl(pt);
     return (c && IsClickableControlClass(c->GetClass())) ? HTCLIENT : HTCAPTION;
 }

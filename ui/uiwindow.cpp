@@ -374,27 +374,34 @@ LRESULT WindowImplBase::OnNcCalcSize(UINT, WPARAM wParam, LPARAM lParam, BOOL& b
     return 0;
 }
 
+LRESULT WindowImplBase::SizingHitTest(POINT pt) const {
+    if (IsZoomed(m_hWnd)) return HTNOWHERE;
+    RECT rcClient;
+    GetClientRect(m_hWnd, &rcClient);
+    RECT box = m_PaintManager.GetSizeBox();
+    if (pt.y < rcClient.top + box.top) {
+        if (pt.x < rcClient.left + box.left) return HTTOPLEFT;
+        if (pt.x > rcClient.right - box.right) return HTTOPRIGHT;
+        return HTTOP;
+    }
+    if (pt.y > rcClient.bottom - box.bottom) {
+        if (pt.x < rcClient.left + box.left) return HTBOTTOMLEFT;
+        if (pt.x > rcClient.right - box.right) return HTBOTTOMRIGHT;
+        return HTBOTTOM;
+    }
+    if (pt.x < rcClient.left + box.left) return HTLEFT;
+    if (pt.x > rcClient.right - box.right) return HTRIGHT;
+    return HTNOWHERE;
+}
+
 LRESULT WindowImplBase::OnNcHitTest(UINT, WPARAM, LPARAM lParam, BOOL& bHandled) {
     bHandled = TRUE;
     POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     ScreenToClient(m_hWnd, &pt);
+    LRESULT edge = SizingHitTest(pt);
+    if (edge != HTNOWHERE) return edge;
     RECT rcClient;
     GetClientRect(m_hWnd, &rcClient);
-    if (!IsZoomed(m_hWnd)) {
-        RECT box = m_PaintManager.GetSizeBox();
-        if (pt.y < rcClient.top + box.top) {
-            if (pt.x < rcClient.left + box.left) return HTTOPLEFT;
-            if (pt.x > rcClient.right - box.right) return HTTOPRIGHT;
-            return HTTOP;
-        }
-        if (pt.y > rcClient.bottom - box.bottom) {
-            if (pt.x < rcClient.left + box.left) return HTBOTTOMLEFT;
-            if (pt.x > rcClient.right - box.right) return HTBOTTOMRIGHT;
-            return HTBOTTOM;
-        }
-        if (pt.x < rcClient.left + box.left) return HTLEFT;
-        if (pt.x > rcClient.right - box.right) return HTRIGHT;
-    }
     RECT cap = m_PaintManager.GetCaptionRect();
     if (pt.x >= rcClient.left + cap.left && pt.x < rcClient.right - cap.right && pt.y >= cap.top && pt.y < cap.bottom) {
         CControlUI* c = m_PaintManager.FindControl(pt);
