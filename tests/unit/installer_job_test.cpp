@@ -14,6 +14,7 @@
 #include "probes/md5.h"
 #include "probes/vdutils.h"
 #include "tests/unit/support/pefiles.h"
+#include "tests/unit/support/testfiles.h"
 
 namespace {
 
@@ -23,16 +24,7 @@ std::wstring ProductDir() {
     return full;
 }
 
-std::string ReadAll(const std::wstring& path) {
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f) return std::string();
-    std::string s;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) s.append(buf, n);
-    fclose(f);
-    return s;
-}
+std::string ReadAll(const std::wstring& path) { return vdtest::ReadFileBytes(path); }
 
 std::string LogText() {
     CloseLog();

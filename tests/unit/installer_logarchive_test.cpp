@@ -8,6 +8,7 @@
 #include "installer/logarchive.h"
 #include "local/vdlog.h"
 #include "probes/vdutils.h"
+#include "tests/unit/support/testfiles.h"
 
 extern "C" {
 #include "unzip.h"
@@ -29,16 +30,7 @@ void Put(const std::wstring& path, const std::string& text) {
     fclose(f);
 }
 
-std::string Read(const std::wstring& path) {
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f) return std::string();
-    std::string s;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) s.append(buf, n);
-    fclose(f);
-    return s;
-}
+std::string Read(const std::wstring& path) { return vdtest::ReadFileBytes(path); }
 
 // Entry name -> uncompressed bytes, read back with minizip's reader; also checks every entry
 // is deflated.

@@ -15,19 +15,11 @@
 #include "local/inifile.h"
 #include "local/vdlog.h"
 #include "probes/vdutils.h"
+#include "tests/unit/support/testfiles.h"
 
 namespace {
 
-std::string ReadAll(const std::wstring& path) {
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f) return std::string();
-    std::string s;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) s.append(buf, n);
-    fclose(f);
-    return s;
-}
+std::string ReadAll(const std::wstring& path) { return vdtest::ReadFileBytes(path); }
 
 // A fresh log file of its own for each test: other processes of the prefix may append to the
 // day's log at any time.
