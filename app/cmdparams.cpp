@@ -73,8 +73,9 @@ bool NextCmdToken(const wchar_t*& p, std::wstring& token, bool& error) {
 }
 
 CCmdParameters& CCmdParameters::Inst() {
-    static CCmdParameters s_params;
-    return s_params;
+    // never destroyed: workers left running at quit may still read it
+    static CCmdParameters* s_params = new CCmdParameters();
+    return *s_params;
 }
 
 signed char CCmdParameters::Parse(const wchar_t* cmdLine) {

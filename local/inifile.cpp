@@ -43,8 +43,9 @@ void _tIniReaderWriter::WriteBoolean(const wchar_t* section, const wchar_t* key,
 }
 
 CInstConfig& CInstConfig::Inst() {
-    static CInstConfig s_config;
-    return s_config;
+    // never destroyed: workers left running at quit may still read the flags
+    static CInstConfig* s_config = new CInstConfig();
+    return *s_config;
 }
 
 _tIniReaderWriter* CInstConfig::GetPmConfigIni(const wchar_t* sub) {
@@ -86,7 +87,7 @@ void CInstConfig::WritePackageInfo(const wchar_t* sub, int id, long long size, b
 
 bool CInstConfig::Flag(const wchar_t* key, const wchar_t* sub) {
     // The behaviour worker asks as well as the window: the reader is created once, under a lock.
-    static std::mutex s_lock;
+    static std::mutex& s_lock = *new std::mutex();  // outlives every worker
     _tIniReaderWriter* ini = nullptr;
     {
         std::lock_guard<std::mutex> guard(s_lock);

@@ -57,8 +57,9 @@ void CGenericHttp::CancelInFlight() {
 }
 
 CGenericHttp& GetGenericHttp() {
-    static CGenericHttp s_http;
-    return s_http;
+    // never destroyed: a telemetry worker left blocked at quit may still post through it
+    static CGenericHttp* s_http = new CGenericHttp();
+    return *s_http;
 }
 
 void CGenericHttp::CrackHttpUrl(const char* url, std::string& scheme, std::string& host, INTERNET_PORT& port,

@@ -31,9 +31,26 @@ std::wstring SystemTempPath() {
     return buf;
 }
 
+// What a section thread owns: a share of its attempt, which owns the section object.
+struct SectionStart {
+    std::shared_ptr<MtDownloadState> m_p_state;
+    CVdHttpDownload* m_p_worker;
+};
+
 unsigned __stdcall SectionThread(void* p) {
-    static_cast<CVdHttpDownload*>(p)->Execute();
-    return 0;
+    std::unique_ptr<SectionStart> start(static_cast<SectionStart*>(p));
+    if (!start->m_p_state->IsStopping()) start->m_p_worker->Execute();
+    return 0;  // the last thread of an attempt to end frees it here
+}
+
+// Waits for all of `threads` until `deadline` (a tick count); true when every one ended.
+bool WaitAllUntil(const std::vector<HANDLE>& threads, DWORD deadline) {
+    for (HANDLE h : threads) {
+        DWORD now = GetTickCount();
+        DWORD left = (int32_t)(deadline - now) > 0 ? deadline - now : 0;
+        if (WaitForSingleObject(h, left) != WAIT_OBJECT_0) return false;
+    }
+    return true;
 }
 
 void EnsureBackslash(std::wstring& s) {
@@ -115,7 +132,59 @@ int DeleteFileOrFolder(const std::wstring& path) {
 
 MtDownloadState::MtDownloadState() { InitializeCriticalSection(&m_cs_state); }
 
-MtDownloadState::~MtDownloadState() { DeleteCriticalSection(&m_cs_state); }
+MtDownloadState::~MtDownloadState() {
+    // every thread of the attempt has let go: the section objects are no longer used
+    for (SectionSlot& row : m_v_sections) {
+        if (row.m_h_thread) CloseHandle(row.m_h_thread);
+        delete row.m_p_worker;
+    }
+    DeleteCriticalSection(&m_cs_state);
+}
+
+bool MtDownloadState::AddSection(const SectionSlot& row) {
+    CLock lock(m_cs_state);
+    m_v_sections.push_back(row);  // owned here either way
+    if (!m_b_stopping) return true;
+    // a stop came first: the thread leaves as soon as it runs
+    SectionSlot& added = m_v_sections.back();
+    SetEvent(added.m_p_worker->ExitEvent());
+    added.m_b_resumed = true;
+    ResumeThread(added.m_h_thread);
+    return false;
+}
+
+std::vector<HANDLE> MtDownloadState::WakeSections() {
+    std::vector<HANDLE> threads;
+    CLock lock(m_cs_state);
+    // every worker first, so that they wind down together rather than one after another
+    for (SectionSlot& row : m_v_sections) {
+        if (!row.m_p_worker) continue;
+        SetEvent(row.m_p_worker->ExitEvent());
+        row.m_p_worker->AbortTransfer();
+        if (row.m_h_thread && !row.m_b_resumed) {
+            row.m_b_resumed = true;
+            ResumeThread(row.m_h_thread);
+        }
+        HANDLE dup = nullptr;
+        if (row.m_h_thread && DuplicateHandle(GetCurrentProcess(), row.m_h_thread, GetCurrentProcess(), &dup, SYNCHRONIZE,
+                                              FALSE, 0))
+            threads.push_back(dup);
+    }
+    return threads;
+}
+
+void MtDownloadState::ReleaseSections(bool toLeave) {
+    CLock lock(m_cs_state);
+    for (SectionSlot& row : m_v_sections) {
+        if (!row.m_p_worker || !row.m_h_thread || row.m_b_resumed) continue;
+        if (toLeave || m_b_stopping) {
+            SetEvent(row.m_p_worker->ExitEvent());
+            row.m_p_worker->AbortTransfer();
+        }
+        row.m_b_resumed = true;
+        ResumeThread(row.m_h_thread);
+    }
+}
 
 void MtDownloadState::SetRange(float start, float end) {
     CLock lock(m_cs_state);
@@ -130,21 +199,19 @@ void MtDownloadState::SetCallback(ProgressCallback cb, void* ctx) {
 }
 
 void MtDownloadState::BeginStop() {
-    CLock lock(m_cs_state);
+    // the flag first, so that a combine in progress gives the lock up at its next block; taking
+    // the lock then waits out a report in progress
     m_b_stopping = true;
+    CLock lock(m_cs_state);
 }
 
-void MtDownloadState::ResetForStart(ProgressCallback cb, void* ctx, int64_t total, const std::wstring& output,
-                                    int resume) {
+void MtDownloadState::ResetForStart(int64_t total, int resume) {
     CLock lock(m_cs_state);
     m_ll_now_size = 0;
     m_ll_total_size = total;
     m_ll_session_bytes = 0;
     m_n_finished = 0;
     m_n_success = 0;
-    m_pfn_callback = cb;
-    m_p_context = ctx;
-    m_s_output = output;
     m_n_resume = resume;
 }
 
@@ -213,7 +280,7 @@ void MtDownloadState::SectionFinished() {
     CLock lock(m_cs_state);
     if (m_b_stopping) return;
     ++m_n_finished;
-    if (m_n_finished < m_n_section_count) return;
+    if (m_n_finished < (int)m_v_sections.size()) return;
 
     if (m_ll_now_size < m_ll_total_size) {
         DownloadProgressInfo info = {};
@@ -225,7 +292,7 @@ void MtDownloadState::SectionFinished() {
     DownloadLog(L"line:%d,totalsize:%llu,nowsize:%llu\n", __LINE__, (unsigned long long)m_ll_total_size,
                 (unsigned long long)m_ll_now_size);
     int status = errCombine;
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    for (int attempt = 0; attempt < 3 && !m_b_stopping; ++attempt) {
         if (!CombineFiles()) {
             DownloadLog(L"CombineFiles failure,line:%d\n", __LINE__);
             break;
@@ -289,6 +356,10 @@ int MtDownloadState::CopyPartFile(const SectionSlot& row, FILE* out) {
     std::vector<char> block(kCopyBlock);
     uint64_t copied = 0;
     while (ok && copied < length) {
+        if (m_b_stopping) {
+            ok = 0;  // a stop gives the lock up within one block
+            break;
+        }
         size_t want = (size_t)std::min<uint64_t>(block.size(), length - copied);
         size_t got = fread(block.data(), 1, want, in);
         if (got && fwrite(block.data(), 1, got, out) != got) ok = 0;
@@ -386,6 +457,7 @@ bool CVdHttpDownload::ReadBody(HINTERNET request, HANDLE file, char* buffer, int
             DownloadLog(L"InternetReadFile failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
             return false;
         }
+        if (m_p_state->IsStopping()) return false;
         if (n == 0) return true;
         // bytes past what was asked for belong to no range of ours: never written, and an endless
         // body is not read to its end
@@ -550,142 +622,170 @@ int CVdHttpDownload::Execute() {
 // ---------------------------------------------------------------------------------------------
 // CMtHttpDownload
 
-CMtHttpDownload::CMtHttpDownload() : m_p_state(new MtDownloadState()) {}
+CMtHttpDownload::CMtHttpDownload() { InitializeCriticalSection(&m_cs_control); }
 
 CMtHttpDownload::~CMtHttpDownload() {
     StopDownload();
     CleanupTempCacheFolder(false);
+    DeleteCriticalSection(&m_cs_control);
+}
+
+void CMtHttpDownload::SetSectionCount(int n) {
+    CControlLock lock(*this);
+    m_n_section_count = n < 1 ? 1 : n;
+}
+
+int CMtHttpDownload::GetSectionCount() const {
+    CControlLock lock(*this);
+    return m_n_section_count;
+}
+
+void CMtHttpDownload::SetSupportBreakpoint(int flag) {
+    CControlLock lock(*this);
+    m_n_support_breakpoint = flag ? 1 : 0;
 }
 
 void CMtHttpDownload::SetProgressCallback(ProgressCallback cb, void* ctx) {
+    CControlLock lock(*this);
     m_pfn_callback = cb;
     m_p_context = ctx;
-    m_p_state->SetCallback(cb, ctx);
+    if (m_p_state) m_p_state->SetCallback(cb, ctx);
 }
 
-void CMtHttpDownload::SetProgressRange(float start, float end) { m_p_state->SetRange(start, end); }
+void CMtHttpDownload::SetProgressRange(float start, float end) {
+    CControlLock lock(*this);
+    m_f_range_start = start;
+    m_f_range_end = end;
+}
 
 void CMtHttpDownload::SetTempSubFolder(const wchar_t* name) {
+    CControlLock lock(*this);
     if (name && *name) m_temp_sub_folder = name;
 }
 
+std::wstring CMtHttpDownload::GetTempFolder() const {
+    CControlLock lock(*this);
+    return m_temp_folder;
+}
+
+bool CMtHttpDownload::IsDownloadSuccess() const {
+    CControlLock lock(*this);
+    return m_p_state ? m_p_state->IsSuccess() : m_b_last_success;
+}
+
 int CMtHttpDownload::StartDownload(const wchar_t* url, const wchar_t* output) {
-    // two helpers on the same part files would corrupt them
-    StopDownload();
-    StartRecord* rec = new (std::nothrow) StartRecord();
-    if (!rec) {
-        m_p_state->ReportStatus(errNoMemory);
+    CControlLock lock(*this);
+    // two attempts on the same part files would corrupt them
+    StopLocked(kStopWaitMs);
+    std::shared_ptr<MtDownloadState> state;
+    try {
+        state = std::make_shared<MtDownloadState>();
+    } catch (...) {
+        return 0;  // nothing to report through: no attempt exists
+    }
+    state->SetCallback(m_pfn_callback, m_p_context);
+    state->SetRange(m_f_range_start, m_f_range_end);
+    // a text cut to fit would name another file or another URL: too long counts as missing
+    if (url && wcsnlen(url, 1024) < 1024) state->m_s_url = url;
+    if (output && wcsnlen(output, 1024) < 1024) state->m_s_output = output;
+    state->m_n_requested_sections = m_n_section_count;
+    state->m_n_support_breakpoint = m_n_support_breakpoint;
+    // made here rather than by the helper, so that the folder is known to CleanupTempCacheFolder
+    // without asking a thread
+    DownloadLog(L"m_temp_sub_folder:%s\n", m_temp_sub_folder.c_str());
+    std::wstring folder;
+    if (GetTempCacheFolder(folder, m_temp_sub_folder)) m_temp_folder = folder;
+    state->m_s_temp_folder = folder;
+    m_p_state = state;
+
+    auto* share = new (std::nothrow) std::shared_ptr<MtDownloadState>(state);
+    HANDLE helper = share ? (HANDLE)_beginthreadex(nullptr, 0, HelperThread, share, CREATE_SUSPENDED, nullptr) : nullptr;
+    if (!helper) {
+        delete share;
+        DownloadLog(L"malloc memory failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
+        state->ReportStatus(errNoMemory);
         return 0;
     }
-    rec->m_p_owner = this;
-    // a text cut to fit would name another file or another URL: too long counts as missing
-    if (url && wcsnlen(url, 1024) < 1024) rec->m_s_url = url;
-    if (output && wcsnlen(output, 1024) < 1024) rec->m_s_output = output;
-    // the helper's own failures (no URL, no size) go to the owner's callback too
-    m_p_state->SetCallback(m_pfn_callback, m_p_context);
-    m_p_state->m_b_stopping = false;
-    m_h_helper.Reset((HANDLE)_beginthreadex(nullptr, 0, HelperThread, rec, 0, &m_n_helper_id));
-    if (!m_h_helper.Valid()) {
-        delete rec;
-        DownloadLog(L"malloc memory failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
-        m_p_state->ReportStatus(errNoMemory);
-    }
+    // the handle is stored before the helper can run: a stop always finds it
+    state->m_h_helper.Reset(helper);
+    ResumeThread(helper);
     return 0;
 }
 
 unsigned __stdcall CMtHttpDownload::HelperThread(void* p) {
-    StartRecord* rec = static_cast<StartRecord*>(p);
+    std::unique_ptr<std::shared_ptr<MtDownloadState>> share(static_cast<std::shared_ptr<MtDownloadState>*>(p));
     try {
-        rec->m_p_owner->HelperThreadImp(*rec);
+        HelperThreadImp(*share);
     } catch (...) {
         DownloadLog(L"HelperThreadImp UNexpected excepiton....\n");
     }
-    delete rec;
     return 0;
 }
 
-void CMtHttpDownload::HelperThreadImp(const StartRecord& rec) {
-    MtDownloadState& state = *m_p_state;
-    if (rec.m_s_url.empty() || rec.m_s_output.empty()) {
+void CMtHttpDownload::HelperThreadImp(const std::shared_ptr<MtDownloadState>& state) {
+    if (state->m_s_url.empty() || state->m_s_output.empty()) {
         DownloadLog(L"url null or filename null,line:%d\n", __LINE__);
-        state.ReportStatus(errNoMemory);
+        state->ReportStatus(errNoMemory);
         return;
     }
-    DownloadLog(L"HelperThreadImp url:%s,filename:%s\n", rec.m_s_url.c_str(), rec.m_s_output.c_str());
+    DownloadLog(L"HelperThreadImp url:%s,filename:%s\n", state->m_s_url.c_str(), state->m_s_output.c_str());
 
     uint64_t total = 0;
     int partial = 0;
     {
+        // cannot be woken early: a stop stops waiting for it and this attempt starts nothing after
         CVdHttpDownloadTester probe;
-        probe.SetRequest(rec.m_s_url.c_str(), rec.m_s_output.c_str());
+        probe.SetRequest(state->m_s_url.c_str(), state->m_s_output.c_str());
         probe.Execute();
         total = probe.GetWebFileSize();
         partial = probe.IsSupportPartial();
     }
-    if (state.IsStopping()) return;
-    if (total == 0) {
+    if (state->IsStopping()) return;
+    if (total == 0 || total > (uint64_t)INT64_MAX) {
         DownloadLog(L"websiteTestRequest.GetWebFileSize is 0,line:%d\n", __LINE__);
-        state.ReportStatus(errFileSize);
-        return;
-    }
-    if (total > (uint64_t)INT64_MAX) {
-        DownloadLog(L"websiteTestRequest.GetWebFileSize is 0,line:%d\n", __LINE__);
-        state.ReportStatus(errFileSize);
+        state->ReportStatus(errFileSize);
         return;
     }
 
-    DownloadLog(L"is support breakpoint:%d\n", m_n_support_breakpoint);
-    DownloadLog(L"m_temp_sub_folder:%s\n", m_temp_sub_folder.c_str());
-    std::wstring folder;
-    if (!GetTempCacheFolder(folder, m_temp_sub_folder)) {
-        state.ReportStatus(errFileWrite);
-        DownloadLog(L"CreateFile failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
+    DownloadLog(L"is support breakpoint:%d\n", state->m_n_support_breakpoint);
+    if (state->m_s_temp_folder.empty()) {
+        state->ReportStatus(errFileWrite);
+        DownloadLog(L"CreateFile failure,err:%d,line:%d\n", (int)ERROR_PATH_NOT_FOUND, __LINE__);
         return;
     }
-    m_temp_folder = folder;
-    if (!m_n_support_breakpoint) ClearFolder(m_temp_folder, false);
-    DownloadLog(L"temp cache folder:%s\n", m_temp_folder.c_str());
-    if (!m_temp_sub_folder.empty() && m_temp_folder.find(m_temp_sub_folder) == std::wstring::npos) {
-        DownloadLog(L"m_temp_sub_folder:%s is not null,but m_temp_folder:%s cant find it\n", m_temp_sub_folder.c_str(),
-                    m_temp_folder.c_str());
-        GetTempCacheFolder(m_temp_folder, m_temp_sub_folder);
-        DownloadLog(L"temp cache folder:%s\n", m_temp_folder.c_str());
-    }
-    PlanAndStart(rec.m_s_url, rec.m_s_output, total, partial == 1);
+    if (!state->m_n_support_breakpoint) ClearFolder(state->m_s_temp_folder, false);
+    DownloadLog(L"temp cache folder:%s\n", state->m_s_temp_folder.c_str());
+    if (!PlanAndStart(state, total, partial == 1)) state->ReleaseSections(true);
 }
 
-bool CMtHttpDownload::PlanAndStart(const std::wstring& url, const std::wstring& output, uint64_t total, bool partial) {
-    MtDownloadState& state = *m_p_state;
+bool CMtHttpDownload::PlanAndStart(const std::shared_ptr<MtDownloadState>& shared, uint64_t total, bool partial) {
+    MtDownloadState& state = *shared;
     std::wstring base, ext;
-    SplitOutputName(output, base, ext);
-    const int resume = partial ? m_n_support_breakpoint : 0;
-    state.ResetForStart(m_pfn_callback, m_p_context, (int64_t)total, output, resume);
+    SplitOutputName(state.m_s_output, base, ext);
+    const int resume = partial ? state.m_n_support_breakpoint : 0;
+    state.ResetForStart((int64_t)total, resume);
 
-    if (!partial) m_n_section_count = 1;
-    std::vector<VdSectionPlan> plan = PlanSections(total, m_n_section_count);
+    std::vector<VdSectionPlan> plan = PlanSections(total, partial ? state.m_n_requested_sections : 1);
+    state.m_n_planned_sections = partial ? state.m_n_requested_sections : 1;
     if (partial)
         for (size_t i = 0; i < plan.size(); ++i)
             DownloadLog(L"first,calcuate thread section:%d,starts:%llu,bytes:%llu\n", (int)i,
                         (unsigned long long)plan[i].m_ull_start, (unsigned long long)plan[i].m_ull_length);
 
-    // The table is complete before any worker runs; StopDownload reads it only after joining us.
-    std::vector<SectionSlot>& rows = state.m_v_sections;
-    rows.assign(plan.size(), SectionSlot());
-    state.m_n_section_count = (int)plan.size();
+    // Every row exists before any section runs: the last one to finish knows the count.
     for (size_t i = 0; i < plan.size(); ++i) {
         if (state.IsStopping()) return false;
-        CVdHttpDownload* worker = new (std::nothrow) CVdHttpDownload();
+        std::unique_ptr<CVdHttpDownload> worker(new (std::nothrow) CVdHttpDownload());
         if (!worker || !worker->CreateExitEvent()) {
-            delete worker;
             state.ReportStatus(errNoMemory);
             DownloadLog(L"malloc memory failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
             return false;
         }
         worker->SetSupportPartial(partial ? 1 : 0);
         worker->AttachState(&state);
-        const std::wstring part = PartFilePath(m_temp_folder, base, ext, (int)i);
+        const std::wstring part = PartFilePath(state.m_s_temp_folder, base, ext, (int)i);
         DownloadLog(L"dest temp part file:%s\n", part.c_str());
-        worker->SetRequest(url.c_str(), part.c_str());
+        worker->SetRequest(state.m_s_url.c_str(), part.c_str());
 
         VdResumePoint from = ResumePoint(plan[i], -1);
         int workerResume = 0;
@@ -706,58 +806,58 @@ bool CMtHttpDownload::PlanAndStart(const std::wstring& url, const std::wstring& 
             DownloadLog(L"not breakpoint, temp part file:%s\n", part.c_str());
         }
         worker->SetSection(plan[i], (int)i, (int64_t)total, from, workerResume);
-        rows[i].m_p_worker = worker;
-        rows[i].m_n_index = (int)i;
-        rows[i].m_h_thread =
-            (HANDLE)_beginthreadex(nullptr, 0, SectionThread, worker, CREATE_SUSPENDED, &rows[i].m_n_thread_id);
-        if (!rows[i].m_h_thread) {
+
+        std::unique_ptr<SectionStart> start(new (std::nothrow) SectionStart{shared, worker.get()});
+        SectionSlot row;
+        row.m_p_worker = worker.get();
+        row.m_n_index = (int)i;
+        row.m_h_thread = start ? (HANDLE)_beginthreadex(nullptr, 0, SectionThread, start.get(), CREATE_SUSPENDED,
+                                                        &row.m_n_thread_id)
+                               : nullptr;
+        if (!row.m_h_thread) {
             state.ReportStatus(errNoMemory);
             DownloadLog(L"malloc memory failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
             return false;
         }
+        start.release();   // the thread's now
+        worker.release();  // the row's
+        if (!state.AddSection(row)) return false;
     }
     state.MarkStartTick(partial);
-    for (SectionSlot& row : rows) {
-        if (state.IsStopping()) return false;
-        row.m_b_resumed = true;
-        ResumeThread(row.m_h_thread);
-    }
+    state.ReleaseSections(false);
     return true;
 }
 
-void CMtHttpDownload::StopDownload() {
-    MtDownloadState& state = *m_p_state;
-    state.BeginStop();
-    // The helper may still be probing or planning; it leaves at its next check and starts nothing.
-    if (m_h_helper.Valid()) {
-        WaitForSingleObject(m_h_helper.Get(), INFINITE);
-        m_h_helper.Reset();
-        m_n_helper_id = 0;
+bool CMtHttpDownload::StopLocked(DWORD waitMs) {
+    std::shared_ptr<MtDownloadState> state = m_p_state;
+    if (!state) return true;
+    const DWORD deadline = GetTickCount() + waitMs;
+    state->BeginStop();
+    bool ended = true;
+    HANDLE helper = state->m_h_helper.Get();
+    // The helper may still be probing or planning; once it sees the stop it starts nothing.
+    if (helper) {
+        DWORD left = waitMs;
+        ended = WaitForSingleObject(helper, left) == WAIT_OBJECT_0;
     }
-    std::vector<SectionSlot>& rows = state.m_v_sections;
-    // wake every worker first, so that they wind down together rather than one after another
-    for (SectionSlot& row : rows) {
-        if (!row.m_p_worker) continue;
-        SetEvent(row.m_p_worker->ExitEvent());
-        row.m_p_worker->AbortTransfer();
-        if (row.m_h_thread && !row.m_b_resumed) {
-            row.m_b_resumed = true;
-            ResumeThread(row.m_h_thread);
-        }
-    }
-    for (SectionSlot& row : rows) {
-        if (row.m_h_thread) {
-            WaitForSingleObject(row.m_h_thread, INFINITE);
-            CloseHandle(row.m_h_thread);
-        }
-        delete row.m_p_worker;
-        row = SectionSlot();
-    }
-    rows.clear();
-    state.m_n_section_count = 0;
+    std::vector<HANDLE> threads = state->WakeSections();
+    if (!WaitAllUntil(threads, deadline)) ended = false;
+    for (HANDLE h : threads) CloseHandle(h);
+    if (!ended) DownloadLog(L"stop download:threads still busy after %d ms,left to end on their own\n", (int)waitMs);
+    m_b_last_success = state->IsSuccess();
+    // a server without ranges got one section, and the count says so until the owner sets it again
+    if (state->m_n_planned_sections > 0) m_n_section_count = state->m_n_planned_sections;
+    m_p_state.reset();  // the threads keep their shares
+    return ended;
+}
+
+bool CMtHttpDownload::StopDownload(DWORD waitMs) {
+    CControlLock lock(*this);
+    return StopLocked(waitMs);
 }
 
 void CMtHttpDownload::CleanupTempCacheFolder(bool bForceDel) {
+    CControlLock lock(*this);
     if (m_temp_folder.empty()) return;
     std::wstring folder = m_temp_folder;
     if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
@@ -765,10 +865,11 @@ void CMtHttpDownload::CleanupTempCacheFolder(bool bForceDel) {
         DownloadLog(L"not exist temp cache folder:%s\n", folder.c_str());
         return;
     }
+    bool success = m_p_state ? m_p_state->IsSuccess() : m_b_last_success;
     if (bForceDel) {
         DownloadLog(L"bForceDel true,delete folder:%s\n", folder.c_str());
         DeleteFileOrFolder(folder);
-    } else if (m_p_state->IsSuccess()) {
+    } else if (success) {
         DownloadLog(L"bForceDel false,but download success,delete folder:%s\n", folder.c_str());
         DeleteFileOrFolder(folder);
     }

@@ -1,6 +1,8 @@
 // Multi-section resumable downloader.
 //
-// How the owner drives it (one CMtHttpDownload for the life of the main window):
+// How the owner drives it (one CMtHttpDownload for the life of the main window; the window's
+// thread is the only one that starts and stops it, although every public call takes the
+// manager's lock and is safe from any thread):
 //   GetTempOutputPath(out)                      once, gives ...\vdhttpTempOutput\vdinst.exe
 //   per attempt:
 //     StopDownload()
@@ -14,13 +16,16 @@
 //   the owner calls StopDownload, which is its cue to stop and retry.
 //   CleanupTempCacheFolder(true) discards the part files (say, after a failed digest check).
 //
-// The callback runs on a downloader thread with the download's lock held: copy the record, post
+// Ownership: each start makes one MtDownloadState, shared by the manager, the helper thread and
+// every section thread; the last of them to let go frees it with the section objects. So a stop
+// never has to wait for a thread to be able to free what it uses.
+//
+// The callback runs on a downloader thread with the attempt's lock held: copy the record, post
 // it, return; never call back into the downloader. The log goes through DownloadLogHook.
-// StopDownload ends nothing by force: it signals every thread, closes the connections they may
-// block on and joins them; once it returns no thread of that download runs, writes a part file or
-// calls the callback. A helper still probing is waited for (the probe's own timeouts bound it)
-// and starts nothing. (Under Wine a closed handle does not wake a blocked receive, so a stalled
-// server can hold StopDownload up to the 60 s receive timeout.)
+// StopDownload signals every thread of the attempt, closes the connections they may block on and
+// waits for them, but never longer than its bound: a thread still blocked after that (a probe,
+// or a receive that a closed handle does not wake, as under Wine) is left to end on its own. Once
+// StopDownload returns, that attempt reports nothing, starts no section and combines nothing.
 #pragma once
 #include <windows.h>
 
@@ -63,14 +68,14 @@ typedef void (*ProgressCallback)(const DownloadProgressInfo* pInfo, void* pConte
 class CVdHttpDownload;
 
 struct SectionSlot {
-    CVdHttpDownload* m_p_worker = nullptr;
-    HANDLE m_h_thread = nullptr;
+    CVdHttpDownload* m_p_worker = nullptr;  // owned by the state
+    HANDLE m_h_thread = nullptr;            // owned by the state
     unsigned m_n_thread_id = 0;
     int m_n_index = 0;
     bool m_b_resumed = false;  // created suspended; a slot never resumed is resumed to let it leave
 };
 
-// Shared by the helper thread and every section worker of one download; lives with the manager.
+// One attempt: shared by the manager, the helper thread and every section thread.
 class MtDownloadState {
 public:
     MtDownloadState();
@@ -83,22 +88,37 @@ public:
     void ReportStatus(int code);
     void SectionFinished();
 
-    // After BeginStop nothing is reported, combined or written by this download any more.
+    // After BeginStop returns nothing is reported, combined or written by this attempt any more.
     void BeginStop();
     bool IsStopping() const { return m_b_stopping.load(); }
 
-    // The manager's side of a start; the helper fills these before any worker runs.
-    void ResetForStart(ProgressCallback cb, void* ctx, int64_t total, const std::wstring& output, int resume);
+    // The helper's side of a start; filled before any worker runs.
+    void ResetForStart(int64_t total, int resume);
     void AddPresent(int64_t n);  // bytes found in part files, before the workers start
     void MarkStartTick(bool takeResumeFraction);
     void SetRange(float start, float end);
     void SetCallback(ProgressCallback cb, void* ctx);
-    bool IsSuccess() const { return m_n_success != 0; }
+    bool IsSuccess() const { return m_n_success.load() != 0; }
 
-    std::vector<SectionSlot>& Sections() { return m_v_sections; }
+    // Takes the row (its object and thread); false, with the thread sent on its way out, when a
+    // stop has begun.
+    bool AddSection(const SectionSlot& row);
+    // Signals every section (exit event, connection closed, resumed) and returns the threads to
+    // wait for, duplicated for the caller.
+    std::vector<HANDLE> WakeSections();
+    // Resumes every section created so far; with `toLeave` (a failed plan) they leave at once.
+    void ReleaseSections(bool toLeave);
+
+    // What the attempt was started with; fixed before the helper runs.
+    std::wstring m_s_url;
+    std::wstring m_s_output;
+    std::wstring m_s_temp_folder;
+    int m_n_requested_sections = 3;
+    int m_n_support_breakpoint = 0;
+    CScopedHandle m_h_helper;
+    std::atomic<int> m_n_planned_sections{0};  // 1 when the server took no ranges
 
 private:
-    friend class CMtHttpDownload;
     class CLock {
     public:
         explicit CLock(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
@@ -114,7 +134,7 @@ private:
 
     DWORD m_dw_start_tick = 0;
     // Never abandoned (no thread is ended by force), and uncontended entry costs no trip to the
-    // kernel: a report is made for every 10 KB read.
+    // kernel: a report is made for every read.
     CRITICAL_SECTION m_cs_state;
     int64_t m_ll_now_size = 0;
     int64_t m_ll_total_size = 0;
@@ -124,12 +144,10 @@ private:
     void* m_p_context = nullptr;
     int m_n_resume = 0;
     std::vector<SectionSlot> m_v_sections;
-    int m_n_section_count = 0;
-    std::wstring m_s_output;
     float m_f_range_start = 0.0f;
     float m_f_range_end = 1.0f;
     double m_d_resume_fraction = 0.0;
-    int m_n_success = 0;
+    std::atomic<int> m_n_success{0};
     std::atomic<bool> m_b_stopping{false};
 };
 
@@ -183,45 +201,54 @@ private:
 
 class CMtHttpDownload {
 public:
+    // How long a stop waits for the attempt's threads before leaving them to end on their own.
+    static const DWORD kStopWaitMs = 700;
+
     CMtHttpDownload();
     ~CMtHttpDownload();
     CMtHttpDownload(const CMtHttpDownload&) = delete;
     CMtHttpDownload& operator=(const CMtHttpDownload&) = delete;
 
     // Set before a start; they are copied when it begins.
-    void SetSectionCount(int n) { m_n_section_count = n < 1 ? 1 : n; }
-    int GetSectionCount() const { return m_n_section_count; }
-    void SetSupportBreakpoint(int flag) { m_n_support_breakpoint = flag ? 1 : 0; }
+    void SetSectionCount(int n);
+    int GetSectionCount() const;
+    void SetSupportBreakpoint(int flag);
     void SetProgressCallback(ProgressCallback cb, void* ctx);
     void SetProgressRange(float start, float end);
     void SetTempSubFolder(const wchar_t* name);
 
     int StartDownload(const wchar_t* url, const wchar_t* output);
-    void StopDownload();
+    // True when every thread of the attempt ended within `waitMs`.
+    bool StopDownload(DWORD waitMs = kStopWaitMs);
     void CleanupTempCacheFolder(bool bForceDel);
 
-    const std::wstring& GetTempFolder() const { return m_temp_folder; }
-    bool IsDownloadSuccess() const { return m_p_state->IsSuccess(); }
+    std::wstring GetTempFolder() const;
+    bool IsDownloadSuccess() const;
 
 private:
-    struct StartRecord {
-        CMtHttpDownload* m_p_owner;
-        std::wstring m_s_url;
-        std::wstring m_s_output;
+    class CControlLock {
+    public:
+        explicit CControlLock(const CMtHttpDownload& d) : m_cs(d.m_cs_control) { EnterCriticalSection(&m_cs); }
+        ~CControlLock() { LeaveCriticalSection(&m_cs); }
+    private:
+        CRITICAL_SECTION& m_cs;
     };
     static unsigned __stdcall HelperThread(void* p);
-    void HelperThreadImp(const StartRecord& rec);
-    bool PlanAndStart(const std::wstring& url, const std::wstring& output, uint64_t total, bool partial);
+    static void HelperThreadImp(const std::shared_ptr<MtDownloadState>& state);
+    static bool PlanAndStart(const std::shared_ptr<MtDownloadState>& state, uint64_t total, bool partial);
+    bool StopLocked(DWORD waitMs);
 
+    mutable CRITICAL_SECTION m_cs_control;
     int m_n_section_count = 3;
     std::wstring m_temp_folder;
     std::wstring m_temp_sub_folder;
-    std::unique_ptr<MtDownloadState> m_p_state;
+    std::shared_ptr<MtDownloadState> m_p_state;  // the current attempt; null before the first start
+    bool m_b_last_success = false;
     ProgressCallback m_pfn_callback = nullptr;
     void* m_p_context = nullptr;
+    float m_f_range_start = 0.0f;
+    float m_f_range_end = 1.0f;
     int m_n_support_breakpoint = 0;
-    CScopedHandle m_h_helper;
-    unsigned m_n_helper_id = 0;
 };
 
 // Folder helpers. Paths end with a backslash.

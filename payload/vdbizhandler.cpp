@@ -65,8 +65,9 @@ bool WriteAll(const std::wstring& path, const void* data, DWORD size) {
 }  // namespace
 
 CVdBizHandler& CVdBizHandler::Inst() {
-    static CVdBizHandler s_handler(GetModuleHandleW(nullptr));
-    return s_handler;
+    // never destroyed: workers left running at quit may still use it
+    static CVdBizHandler* s_handler = new CVdBizHandler(GetModuleHandleW(nullptr));
+    return *s_handler;
 }
 
 CVdBizHandler::CVdBizHandler(HMODULE module) : m_h_module(module) {}

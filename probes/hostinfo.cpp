@@ -45,8 +45,9 @@ CHostNetInfo::CHostNetInfo() {
 CHostNetInfo::~CHostNetInfo() { DeleteCriticalSection(&m_cs_ip); }
 
 CHostNetInfo& GetHostNetInfo() {
-    static CHostNetInfo s_info;
-    return s_info;
+    // never destroyed: workers left running at quit may still read it
+    static CHostNetInfo* s_info = new CHostNetInfo();
+    return *s_info;
 }
 
 void CHostNetInfo::LoadAdapters() {

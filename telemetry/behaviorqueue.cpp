@@ -26,8 +26,9 @@ struct CProductName {
 };
 
 CProductName& Product() {
-    static CProductName s_product;
-    return s_product;
+    // never destroyed: the behaviour worker may outlive the exit handlers
+    static CProductName* s_product = new CProductName();
+    return *s_product;
 }
 
 std::wstring ProductNameW() { return CodePageToWide(GetBehaviorProductName(), CP_THREAD_ACP); }

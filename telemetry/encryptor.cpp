@@ -91,7 +91,8 @@ struct CEncryptorSlot {
 }  // namespace
 
 bool EncryptStaticsText(const std::string& text, std::string& cipher) {
-    static CEncryptorSlot s_slot;
+    // never destroyed: the statistics worker may still be encrypting when the process ends
+    static CEncryptorSlot& s_slot = *new CEncryptorSlot();
     cipher.clear();
     EnterCriticalSection(&s_slot.cs);
     bool ok = s_slot.encryptor.Init(kStaticsKey, kStaticsIv) &&

@@ -151,8 +151,9 @@ bool PostStaticsDatas(const std::string& text, const char* url) {
 }
 
 const char* GetStaticsUrl() {
-    static const std::string s_url = "http://" + WideToCodePage(VD_STATS_HOST, CP_ACP) + "/vip/v.html?t=121";
-    return s_url.c_str();
+    static const std::string* s_url =
+        new std::string("http://" + WideToCodePage(VD_STATS_HOST, CP_ACP) + "/vip/v.html?t=121");
+    return s_url->c_str();
 }
 
 void SendInstallStatics() {

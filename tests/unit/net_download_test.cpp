@@ -521,20 +521,60 @@ TEST_F(NetDownload, StopEndsEveryThreadAndTheNextStartResumes) {
 
 TEST_F(NetDownload, StopWhileTheHelperStillProbes) {
     Put(Pattern(100000, 12));
-    Control("fault?kind=delay&ms=1500&method=HEAD&count=1");
+    Control("fault?kind=delay&ms=2500&method=HEAD&count=1");
     Start(3, 0);
     Sleep(300);
-    m_dl.StopDownload();
-    // the helper neither planned nor started anything, and never reported
+    // the probe cannot be woken: the stop stops waiting for it at its bound, not the server's
+    DWORD t0 = GetTickCount();
+    EXPECT_FALSE(m_dl.StopDownload());
+    EXPECT_LT(GetTickCount() - t0, CMtHttpDownload::kStopWaitMs + 400);
+    // the helper neither planned nor started anything, and never reported, even once the probe
+    // came back
+    EXPECT_TRUE(m_rec.Records().empty());
+    Sleep(2600);
     EXPECT_TRUE(m_rec.Records().empty());
     EXPECT_EQ(-1, SizeOf(Part(0)));
-    Sleep(300);
-    EXPECT_TRUE(m_rec.Records().empty());
     // the probe's own two requests, no section GET
     for (const auto& r : ServerRequests("package"))
         if (r["method"].asString() == "GET") {
             EXPECT_EQ("bytes=2-10", HeaderValue(r, "Range"));
         }
+}
+
+struct StopRace {
+    CMtHttpDownload* dl;
+    volatile LONG done;
+    static DWORD WINAPI Stopper(LPVOID p) {
+        StopRace* r = static_cast<StopRace*>(p);
+        while (!r->done) r->dl->StopDownload();
+        return 0;
+    }
+};
+
+// Starts and stops racing from two threads: no double free, no hang, no report after the end.
+TEST_F(NetDownload, StartAndStopFromTwoThreads) {
+    Put(Pattern(4000, 13));
+    StopRace race{&m_dl, 0};
+    m_dl.SetTempSubFolder(m_sub.c_str());
+    m_dl.SetProgressCallback(CRecorder::Callback, &m_rec);
+    HANDLE h = CreateThread(nullptr, 0, StopRace::Stopper, &race, 0, nullptr);
+    ASSERT_TRUE(h != nullptr);
+    DWORD t0 = GetTickCount();
+    for (int i = 0; i < 1000; ++i) {
+        // mostly starts that fail at once; every 100th reaches the server
+        const std::wstring url = i % 100 == 0 ? std::wstring(kUrlBase) + L"/pkg/p.bin" : std::wstring();
+        m_dl.StartDownload(url.c_str(), m_output.c_str());
+        if (i % 7 == 0) m_dl.CleanupTempCacheFolder(false);
+    }
+    InterlockedExchange(&race.done, 1);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(h, 20000));
+    CloseHandle(h);
+    m_dl.StopDownload(10000);
+    EXPECT_LT(GetTickCount() - t0, 60000u);
+    size_t reports = m_rec.Records().size();
+    Sleep(300);
+    EXPECT_EQ(reports, m_rec.Records().size());
+    EXPECT_LE(ServerRequests("package").size(), 40u);
 }
 
 TEST(NetDownloadFolders, OutputPathAndFolderHelpers) {
