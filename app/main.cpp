@@ -57,6 +57,9 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
     WriteLogW(L"end CPaintManagerUI::MessageLoop...\n");
     // the window goes before its object: its procedure must never see a deleted object
     if (IsWindow(gptrMainFrame->GetHWND())) DestroyWindow(gptrMainFrame->GetHWND());
+    const int exitCode = gptrMainFrame->m_n_exit_code;
+    // Workers still blocked on a server are not waited for: they hold copies of what they use,
+    // and the process-wide objects they reach are never destroyed.
     delete gptrMainFrame;
     gptrMainFrame = nullptr;
     WriteLogW(L"end free CMainFrameWnd memory...\n");
@@ -64,7 +67,7 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
     WriteLogW(L"end CoUninitialize...\n");
     WriteLogW(L"End vdInstaller...\n");
     CloseLog();
-    return 0;
+    return exitCode;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/cmdparams.h"
+#include "installer/workflow_rules.h"
 #include "local/vdlog.h"
 #include "payload/vdbizhandler.h"
 #include "probes/vdutils.h"
@@ -49,8 +50,13 @@ int SilentWork() {
     biz.CheckBizToMyDocumentBegin();
 
     int result = kSilentOk;
-    if (vd_execute_process(params.m_s_setup_path.c_str(), cmd.c_str(), true)) {
+    DWORD code = 0;
+    if (vd_execute_process(params.m_s_setup_path.c_str(), cmd.c_str(), true, &code)) {
         WriteLogW(L"vd_execute_process success\n");
+        if (!vdworkflow::IsSetupSuccessCode(code)) {
+            WriteLogW(L"setup exit code:%d,the setup failed\n", (int)code);
+            result = kSilentSetupFailed;
+        }
     } else {
         WriteLogW(L"vd_execute_process failure,error:%d\n", GetLastError());
         result = kSilentSetupNotStarted;

@@ -6,6 +6,7 @@
 constexpr int kSilentOk = 0;
 constexpr int kSilentNoSetup = -2;
 constexpr int kSilentSetupNotStarted = -3;
+constexpr int kSilentSetupFailed = -4;  // the setup ran and reported failure by its exit code
 
 int DoSilentWork();
 

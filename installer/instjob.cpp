@@ -154,11 +154,52 @@ bool CheckLocalInstExe(InstServerInfo& info, std::wstring& cachePath, bool& fetc
     return !ValidInstExe(cachePath, info.m_ll_size, true, info.m_s_md5, nullptr);
 }
 
-bool CheckInstalledVardoExe(const InstallCheckInput& in) {
+ProductFileStamp StampProductFile(const std::wstring& path) {
+    ProductFileStamp stamp;
+    stamp.path = path;
+    CScopedHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) return stamp;
+    FILE_BASIC_INFO basic = {};
+    LARGE_INTEGER size = {};
+    stamp.exists = true;
+    if (GetFileInformationByHandleEx(file.Get(), FileBasicInfo, &basic, sizeof(basic)))
+        stamp.changeTime = (unsigned long long)basic.ChangeTime.QuadPart;
+    if (GetFileSizeEx(file.Get(), &size)) stamp.size = (unsigned long long)size.QuadPart;
+    return stamp;
+}
+
+std::vector<ProductFileStamp> StampProductCandidates(const std::wstring& installFolder) {
+    std::vector<ProductFileStamp> stamps;
+    stamps.push_back(StampProductFile(CombinePath(installFolder, L"Vardo.exe")));
+    wchar_t registered[1024] = {0};
+    if (ReadInstallDirFromRegistry(registered, 1024, L"Vardo3") && registered[0])
+        stamps.push_back(StampProductFile(CombinePath(registered, L"Vardo.exe")));
+    return stamps;
+}
+
+namespace {
+// A file that was there before the run and that the run did not touch.
+bool UnchangedSince(const std::wstring& path, const std::vector<ProductFileStamp>& before) {
+    for (const ProductFileStamp& old : before) {
+        if (!old.exists || _wcsicmp(old.path.c_str(), path.c_str()) != 0) continue;
+        ProductFileStamp now = StampProductFile(path);
+        return now.exists && now.changeTime == old.changeTime && now.size == old.size;
+    }
+    return false;
+}
+}  // namespace
+
+bool CheckInstalledVardoExe(const InstallCheckInput& in, const std::vector<ProductFileStamp>* before) {
     std::wstring path = LocateProductFile(in.installFolder, L"Vardo.exe");
     WriteLogW(L"install path:%s\n", path.c_str());
     if (!PathExists(path)) {
         WriteLogW(L"not exist %s\n", path.c_str());
+        return false;
+    }
+    if (before && UnchangedSince(path, *before)) {
+        // an earlier installation's file passes no check for this run
+        WriteLogW(L"%s was there before the setup ran and is unchanged\n", path.c_str());
         return false;
     }
     if (in.fromVidiraUrl) {
@@ -209,9 +250,14 @@ bool RunInstallJob(const InstallJob& job, int* runs) {
         KillProcessByName(L"Vardo.exe");
         KillProcessByName(L"doVadoraDaravad.exe");
         ++made;
-        if (vd_execute_process(job.m_s_setup_path.c_str(), job.m_s_cmd_line.c_str(), true)) {
+        // taken before every run: only what this run wrote may pass
+        std::vector<ProductFileStamp> before = StampProductCandidates(job.m_check.installFolder);
+        DWORD code = 0;
+        if (vd_execute_process(job.m_s_setup_path.c_str(), job.m_s_cmd_line.c_str(), true, &code)) {
             WriteLogW(L"vd_execute_process success\n");
-            if (CheckInstalledVardoExe(job.m_check)) {
+            const bool setupOk = IsSetupSuccessCode(code);
+            if (!setupOk) WriteLogW(L"setup exit code:%d,the setup failed\n", (int)code);
+            if (setupOk && CheckInstalledVardoExe(job.m_check, &before)) {
                 ok = true;
                 break;
             }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/serverinfo.h"
 #include "installer/workflow_rules.h"
@@ -63,7 +64,19 @@ struct InstallCheckInput {
     bool fromVidiraUrl = false;  // package from a template: nothing but presence is checked
     bool vdpmInside = false;     // the embedded setup: nothing but presence is checked
 };
-bool CheckInstalledVardoExe(const InstallCheckInput& in);
+// What a product file was before a setup run. A file the run did not write (same change time,
+// or there before and still there untouched) is an earlier installation, not this one.
+struct ProductFileStamp {
+    std::wstring path;
+    bool exists = false;
+    unsigned long long changeTime = 0;  // written or renamed: any change moves it
+    unsigned long long size = 0;
+};
+ProductFileStamp StampProductFile(const std::wstring& path);
+// The places the product check may find "Vardo.exe" in: the install folder and the registered one.
+std::vector<ProductFileStamp> StampProductCandidates(const std::wstring& installFolder);
+// With `before` (stamps taken before the run), a file found unchanged fails the check.
+bool CheckInstalledVardoExe(const InstallCheckInput& in, const std::vector<ProductFileStamp>* before = nullptr);
 
 struct InstallJob {
     HWND m_h_window = nullptr;  // receiver of the feedback and owner of the installing timer

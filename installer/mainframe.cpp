@@ -84,7 +84,7 @@ void CMainFrameWnd::InitWindow() {
     WriteLogW(L"file size=%ld\n", m_n_own_file_size);
 
     CVdBizHandler::Inst().CheckBizToMyDocumentBegin();
-    StartDetachedThread(&CMainFrameWnd::RequestInstInfoThread, this);
+    StartDetachedThread(&CMainFrameWnd::RequestInstInfoThread, m_hWnd);
     StartBehaviorAndStatistics();
 
     m_p_title_h_layout = FindControl(L"title_h_layout");
@@ -401,6 +401,7 @@ LRESULT CMainFrameWnd::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lPar
         case WM_USER_USE_LOCAL_INST_EXE:
         case WM_USER_OPEN_TARGET_URL:
         case WM_USER_JOIN_GROUP:
+        case WM_USER_START_DOWNLOAD:
             OnWorkflowMessage(uMsg, wParam, lParam);
             break;
         default:

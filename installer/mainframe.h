@@ -21,6 +21,12 @@ struct DownloadProgressInfo;
 
 // Window messages of the main window; numbers are fixed (other processes and the menu window
 // rely on them). A heap object passed in wParam belongs to the receiver.
+//
+// Threads: everything below runs on the window's thread, which alone owns the window's members,
+// the server-info records and the download manager (it alone starts and stops it). Workers get
+// copies of what they need and the window handle, and answer only by posting these messages;
+// nothing a worker touches is owned by the window, so a worker may outlive it (a quit never waits
+// for a server).
 enum : UINT {
     WM_USER_SHOW_MSGBOX = 1026,          // 0
     WM_USER_CLOSE_MSGBOX = 1027,         // the box window object
@@ -33,10 +39,12 @@ enum : UINT {
     WM_USER_EXEC_INST_FEEDBACK = 1034,   // 1 success, 0 failure
     WM_USER_OPEN_SUCCESS_PAGE = 1035,    // 0
     WM_USER_MINIMIZE_ALL = 1036,         // the box window object
-    WM_USER_INST_SDXZ_INFO = 1037,       // new InstServerInfo
+    WM_USER_INST_SDXZ_INFO = 1037,       // new InstServerInfo; lParam 1: kept, nothing else done
     WM_USER_USE_LOCAL_INST_EXE = 1038,   // new std::wstring: package path
     WM_USER_OPEN_TARGET_URL = 1039,      // new std::wstring: URL
     WM_USER_JOIN_GROUP = 1040,           // 0
+    // The download worker's answer, for the window's thread to act on: new DownloadOrder.
+    WM_USER_START_DOWNLOAD = 1041,
     WM_USER_MENU_ITEM_CLICK = 1801,      // new DuiLib::TNotifyUI
 };
 static_assert(WM_USER_MENU_ITEM_CLICK == DuiLib::UIMSG_MENU_ITEM_CLICK, "the menu window posts this number");
@@ -47,7 +55,11 @@ enum : UINT_PTR {
     VD_TIMER_ID_PROGRESS_BG = 2000,            // 5000 ms, progress-page header pictures
     VD_TIMER_ID_Check_Download_Status = 2001,  // 5000 ms, restart rule
     VD_TIMER_ID_INSTALLING = 2002,             // 1000 ms, installing dots
+    VD_TIMER_ID_HIDDEN_FAILURE_EXIT = 2003,    // once, a hidden run that reached the failure page
 };
+
+// Exit code of a run with the install switch (hidden window) that ended on the failure page.
+constexpr int kExitHiddenRunFailed = -5;
 
 // The page state; the values are also the pages of ShowUIStatus.
 enum : int {
@@ -119,13 +131,14 @@ public:
     void StartBehaviorAndStatistics();
     // Stops the timers, the download manager and telemetry, and drops the records.
     void ReleaseWorkflowResources();
-    static DWORD WINAPI RequestInstInfoThread(LPVOID param);
-    static DWORD WINAPI DownloadInstExeImp(LPVOID param);
-    static DWORD WINAPI ManualInstallDownloadImp(LPVOID param);
+    // Workers; each takes a heap record it owns (the first takes the window handle itself).
+    static DWORD WINAPI RequestInstInfoThread(LPVOID hwnd);
+    static DWORD WINAPI DownloadInstExeImp(LPVOID job);
+    static DWORD WINAPI ManualInstallDownloadImp(LPVOID job);
     static void OnDownloadProgress(const VdFouncationHttpDownload::DownloadProgressInfo* info, void* context);
     void ShowProgress(const VdFouncationHttpDownload::DownloadProgressInfo& info);
     void ShowManualDownUI();
-    void Prepare4QuitApp();
+    void Prepare4QuitApp(int exitCode = 0);
 
     // ---- validation, installation and launch ----
     void GetDefaultInstallDir(wchar_t* folder, int mode);
@@ -151,8 +164,11 @@ public:
     // ---- workflow state ----
     int m_n_ui_status = UI_STATUS_UI_EASY;
     int m_n_last_download_status = -1;
-    volatile LONG m_n_download_running = 0;
-    volatile LONG m_n_manual_download_running = 0;
+    // Set when a worker starts, cleared when its answer arrives; the window's thread only.
+    bool m_b_download_running = false;
+    bool m_b_manual_download_running = false;
+    bool m_b_quitting = false;
+    int m_n_exit_code = 0;
     bool m_b_error_pending = false;
     DWORD m_dw_error_time = 0;
     int m_n_restart_count = 0;

@@ -35,37 +35,33 @@ const int kStatusNoUrl = -100;
 const int kStatusInstalling = 3;
 const int kStatusDone = 0;
 
-// Guards the two server-info records and IsFromVidiraUrl: the download and manual-download
-// workers write them while late server answers arrive on the UI thread. One main window per
-// process, so one lock.
-class CServerInfoLock {
-public:
-    CServerInfoLock() { EnterCriticalSection(&Cs()); }
-    ~CServerInfoLock() { LeaveCriticalSection(&Cs()); }
-    CServerInfoLock(const CServerInfoLock&) = delete;
-    CServerInfoLock& operator=(const CServerInfoLock&) = delete;
-
-private:
-    static CRITICAL_SECTION& Cs() {
-        static struct Holder {
-            Holder() { InitializeCriticalSection(&cs); }
-            ~Holder() { DeleteCriticalSection(&cs); }
-            CRITICAL_SECTION cs;
-        } h;
-        return h.cs;
-    }
-};
-
-InstServerInfo CopyRecord(const std::unique_ptr<InstServerInfo>& p) {
-    CServerInfoLock lock;
-    return p ? *p : InstServerInfo();
-}
+// The server-info records and IsFromVidiraUrl belong to the window's thread: workers get copies
+// and send changes back by message.
+InstServerInfo CopyRecord(const std::unique_ptr<InstServerInfo>& p) { return p ? *p : InstServerInfo(); }
 
 void StoreRecord(std::unique_ptr<InstServerInfo>& p, const InstServerInfo& info) {
-    CServerInfoLock lock;
     if (p) *p = info;
     else p.reset(new InstServerInfo(info));
 }
+
+// What the download worker decided, for the window's thread to carry out.
+struct DownloadOrder {
+    InstServerInfo m_record;     // the record the URL came from
+    bool m_b_record_changed = false;
+    bool m_b_from_template = false;
+    std::wstring m_s_url;        // empty: no package address at all
+    std::wstring m_s_sub_folder;
+};
+
+struct DownloadJob {
+    HWND m_h_window;
+    InstServerInfo m_record;
+};
+
+struct ManualJob {
+    HWND m_h_window;
+    InstServerInfo m_sdxz;
+};
 
 bool StartWorker(LPTHREAD_START_ROUTINE fn, LPVOID param) {
     HANDLE h = CreateThread(nullptr, 0, fn, param, 0, nullptr);
@@ -76,8 +72,20 @@ bool StartWorker(LPTHREAD_START_ROUTINE fn, LPVOID param) {
 
 // Posts a heap object; frees it when the window is gone.
 template <class T>
-void PostOwned(HWND hwnd, UINT msg, T* object) {
-    if (!PostMessageW(hwnd, msg, (WPARAM)object, 0)) delete object;
+void PostOwned(HWND hwnd, UINT msg, T* object, LPARAM lParam = 0) {
+    if (!PostMessageW(hwnd, msg, (WPARAM)object, lParam)) delete object;
+}
+
+// A final answer must arrive: a full queue is waited out (bounded), a window that is gone is not.
+template <class T>
+void PostOwnedFinal(HWND hwnd, UINT msg, T* object) {
+    for (int i = 0; i < 100; ++i) {
+        if (PostMessageW(hwnd, msg, (WPARAM)object, 0)) return;
+        if (!IsWindow(hwnd) || GetLastError() != ERROR_NOT_ENOUGH_QUOTA) break;
+        Sleep(20);
+    }
+    WriteLogW(L"post message:%d failure,err:%d\n", (int)msg, (int)GetLastError());
+    delete object;
 }
 
 CEditUI* AsEdit(CControlUI* c) { return c ? static_cast<CEditUI*>(c->GetInterface(L"Edit")) : nullptr; }
@@ -97,6 +105,7 @@ void ServerInfoArrived(CMainFrameWnd& w, bool sdxz, const InstServerInfo& rec);
 void ProgressArrived(CMainFrameWnd& w, const DownloadProgressInfo& info);
 void DownloadRequested(CMainFrameWnd& w, bool automaticRestart);
 void ShowStatusRecord(CMainFrameWnd& w, int status);
+void StartOrderedDownload(CMainFrameWnd& w, DownloadOrder& order);
 void InstallFeedback(CMainFrameWnd& w, bool success);
 
 }  // namespace
@@ -109,7 +118,8 @@ void CMainFrameWnd::InitDownloadManager() {
     if (!VdFouncationHttpDownload::GetTempOutputPath(out)) WriteLogW(L"GetTempOutputPath failure\n");
     wcsncpy(m_s_inst_exe, out.c_str(), MAX_PATH - 1);
     m_s_inst_exe[MAX_PATH - 1] = 0;
-    m_p_mt_download->SetProgressCallback(&CMainFrameWnd::OnDownloadProgress, this);
+    // the handle, not the object: the callback runs on downloader threads
+    m_p_mt_download->SetProgressCallback(&CMainFrameWnd::OnDownloadProgress, m_hWnd);
 }
 
 void CMainFrameWnd::StartBehaviorAndStatistics() {
@@ -122,28 +132,25 @@ void CMainFrameWnd::StartBehaviorAndStatistics() {
 void CMainFrameWnd::ReleaseWorkflowResources() {
     if (m_hWnd && IsWindow(m_hWnd)) {
         for (UINT_PTR id : {VD_TIMER_ID_PROGRESS_BG, VD_TIMER_ID_EXIT, VD_TIMER_ID_Check_Download_Status,
-                            VD_TIMER_ID_INSTALLING})
+                            VD_TIMER_ID_INSTALLING, VD_TIMER_ID_HIDDEN_FAILURE_EXIT})
             KillTimer(m_hWnd, id);
     }
-    // the workers use this window's members: let a worker in its start phase finish first
-    for (int i = 0; i < 200 && (m_n_download_running || m_n_manual_download_running); ++i) Sleep(50);
+    // Workers own copies of what they use and answer by message only: none is waited for. The
+    // downloader's stop is bounded; threads it leaves keep their own attempt state alive.
     if (m_p_mt_download) {
         m_p_mt_download->StopDownload();
         delete m_p_mt_download;  // its destructor keeps part files unless the download succeeded
         m_p_mt_download = nullptr;
     }
-    {
-        CServerInfoLock lock;
-        m_p_inst_server_info.reset();
-        m_p_inst_sdxz_info.reset();
-    }
+    m_p_inst_server_info.reset();
+    m_p_inst_sdxz_info.reset();
     StopTelemetry();
 }
 
 // ---- workers ---------------------------------------------------------------------------------
 
 DWORD WINAPI CMainFrameWnd::RequestInstInfoThread(LPVOID param) {
-    HWND hwnd = static_cast<CMainFrameWnd*>(param)->m_hWnd;
+    HWND hwnd = static_cast<HWND>(param);
     try {
         for (int i = 0; i < 3; ++i) {
             if (std::unique_ptr<InstServerInfo> r = SendInstServerInfoRequest()) {
@@ -164,14 +171,17 @@ DWORD WINAPI CMainFrameWnd::RequestInstInfoThread(LPVOID param) {
 }
 
 void CMainFrameWnd::OnDownloadProgress(const DownloadProgressInfo* info, void* context) {
-    auto* self = static_cast<CMainFrameWnd*>(context);
-    if (!info || !self) return;
-    PostOwned(self->m_hWnd, WM_USER_SHOW_PROGRESS, new DownloadProgressInfo(*info));
+    HWND hwnd = static_cast<HWND>(context);
+    if (!info || !hwnd) return;
+    if (info->m_n_status == kStatusDownloading) PostOwned(hwnd, WM_USER_SHOW_PROGRESS, new DownloadProgressInfo(*info));
+    else PostOwnedFinal(hwnd, WM_USER_SHOW_PROGRESS, new DownloadProgressInfo(*info));
 }
 
 DWORD WINAPI CMainFrameWnd::DownloadInstExeImp(LPVOID param) {
-    auto* self = static_cast<CMainFrameWnd*>(param);
-    HWND hwnd = self->m_hWnd;
+    std::unique_ptr<DownloadJob> job(static_cast<DownloadJob*>(param));
+    const HWND hwnd = job->m_h_window;
+    // exactly one answer: the package at hand, an order to download, or no address at all
+    std::unique_ptr<DownloadOrder> order(new DownloadOrder());
     try {
         WriteLogW(L"receive download msg\n");
         PushBehaviorRecord(kBehaviorDownloadStart, "1");
@@ -181,133 +191,120 @@ DWORD WINAPI CMainFrameWnd::DownloadInstExeImp(LPVOID param) {
             biz.CheckVdpmInsideFromRc();
             std::wstring path = biz.GetVdpmTargetPath();
             WriteLogW(L"IsVdpmInside,use tmp inst.exe:%s\n", path.c_str());
-            PostOwned(hwnd, WM_USER_USE_LOCAL_INST_EXE, new std::wstring(path));
-            InterlockedExchange(&self->m_n_download_running, 0);
+            PostOwnedFinal(hwnd, WM_USER_USE_LOCAL_INST_EXE, new std::wstring(path));
             return 0;
         }
 
-        Sleep(10);
+        InstServerInfo& rec = order->m_record;
+        rec = job->m_record;
         std::wstring cachePath;
-        if (!self->CheckLocalInstExe(cachePath)) {
+        bool fetched = false;
+        bool need = ::CheckLocalInstExe(rec, cachePath, fetched, [] { return SendInstServerInfoRequest(); });
+        order->m_b_record_changed = fetched;
+        if (!need) {
             WriteLogW(L"not need download,use local inst.exe:%s\n", cachePath.c_str());
-            PostOwned(hwnd, WM_USER_USE_LOCAL_INST_EXE, new std::wstring(cachePath));
-            InterlockedExchange(&self->m_n_download_running, 0);
+            if (fetched) PostOwned(hwnd, WM_USER_INST_SERVER_INFO, new InstServerInfo(rec), 1);
+            PostOwnedFinal(hwnd, WM_USER_USE_LOCAL_INST_EXE, new std::wstring(cachePath));
             return 0;
         }
 
         WriteLogW(L"begin multi download\n");
-        const std::wstring output = self->m_s_inst_exe;
-        DeletePath(output);
-        CMtHttpDownload* dl = self->m_p_mt_download;
-        dl->StopDownload();
-        dl->SetSectionCount(6);
-        dl->SetSupportBreakpoint(1);
-
-        InstServerInfo info = CopyRecord(self->m_p_inst_server_info);
-        std::wstring sub = MakeTempSubFolderName(info.m_s_version, info.m_s_channel, info.m_n_x64 != 0);
-        if (sub.empty()) {
+        std::wstring configured = CInstConfig::Inst().ReadPmConfig(kSub, L"URL");
+        bool simulate = CInstConfig::Inst().IsTestIni_simu_pin_cou_url_error();
+        if (rec.m_s_url.empty() && !configured.empty()) {
+            rec.m_s_url = configured;
+            order->m_b_record_changed = true;
+        }
+        if (rec.m_s_url.empty() || simulate) {
+            rec = InstServerInfo();
+            ComposeFallbackUrl(&rec, &order->m_b_from_template);
+            order->m_b_record_changed = true;
+            WriteLogW(L"===>to do pin cou url:%s\n", rec.m_s_url.c_str());
+        }
+        order->m_s_url = rec.m_s_url;
+        order->m_s_sub_folder = MakeTempSubFolderName(rec.m_s_version, rec.m_s_channel, rec.m_n_x64 != 0);
+        if (order->m_s_sub_folder.empty() && !order->m_s_url.empty()) {
+            // the same address keeps the same folder, so that its part files resume
             WriteLogW(L"not full server info,use random subfoler...\n");
-            sub = MakeShortUniqueName();
-        }
-        dl->SetTempSubFolder(sub.c_str());
-        dl->SetProgressCallback(&CMainFrameWnd::OnDownloadProgress, self);
-        dl->SetProgressRange(0.0f, 1.0f);
-
-        std::wstring url;
-        {
-            std::wstring configured = CInstConfig::Inst().ReadPmConfig(kSub, L"URL");
-            bool simulate = CInstConfig::Inst().IsTestIni_simu_pin_cou_url_error();
-            CServerInfoLock lock;
-            if (!self->m_p_inst_server_info) self->m_p_inst_server_info.reset(new InstServerInfo());
-            InstServerInfo& rec = *self->m_p_inst_server_info;
-            if (rec.m_s_url.empty() && !configured.empty()) rec.m_s_url = configured;
-            if (rec.m_s_url.empty() || simulate) {
-                rec = InstServerInfo();
-                bool fromTemplate = false;
-                ComposeFallbackUrl(&rec, &fromTemplate);
-                if (fromTemplate) self->IsFromVidiraUrl = true;
-                WriteLogW(L"===>to do pin cou url:%s\n", rec.m_s_url.c_str());
-            }
-            url = rec.m_s_url;
-        }
-
-        if (!url.empty()) {
-            dl->StartDownload(url.c_str(), output.c_str());
-            WriteLogW(L"end multi download\n");
-        } else {
-            // the failure page is the UI thread's to show
-            auto* none = new DownloadProgressInfo();
-            none->m_n_status = kStatusNoUrl;
-            PostOwned(hwnd, WM_USER_SHOW_PROGRESS, none);
+            order->m_s_sub_folder = SubFolderForUrl(order->m_s_url);
         }
     } catch (...) {
         WriteLogW(L"DownloadInstExeImp UNexpected excepiton....\n");
+        order->m_s_url.clear();
     }
-    InterlockedExchange(&self->m_n_download_running, 0);
+    PostOwnedFinal(hwnd, WM_USER_START_DOWNLOAD, order.release());
     return 0;
 }
 
 DWORD WINAPI CMainFrameWnd::ManualInstallDownloadImp(LPVOID param) {
-    auto* self = static_cast<CMainFrameWnd*>(param);
-    HWND hwnd = self->m_hWnd;
+    std::unique_ptr<ManualJob> job(static_cast<ManualJob*>(param));
+    const HWND hwnd = job->m_h_window;
+    std::wstring url;
     try {
         PushBehaviorRecord(kBehaviorManualDownload, "1");
-        std::wstring url;
         if (CInstConfig::Inst().IsTestIni_simu_get_url_error()) {
             WriteLogW(L"IsTestIni_simu_get_url_error do....\n");
+        } else if (!job->m_sdxz.m_s_url.empty()) {
+            WriteLogW(L"WM_USER_OPEN_INST_URL open m_p_inst_sdxz_info url:%s\n", job->m_sdxz.m_s_url.c_str());
+            url = job->m_sdxz.m_s_url;
         } else {
-            InstServerInfo sdxz = CopyRecord(self->m_p_inst_sdxz_info);
-            if (!sdxz.m_s_url.empty()) {
-                WriteLogW(L"WM_USER_OPEN_INST_URL open m_p_inst_sdxz_info url:%s\n", sdxz.m_s_url.c_str());
-                url = sdxz.m_s_url;
+            WriteLogW(L"ManualInstallDownloadImp manual request SendInstSDXZInfoRequest\n");
+            if (std::unique_ptr<InstServerInfo> r = SendInstSDXZInfoRequest()) {
+                url = r->m_s_url;
+                PostOwned(hwnd, WM_USER_INST_SDXZ_INFO, r.release(), 1);
             } else {
-                WriteLogW(L"ManualInstallDownloadImp manual request SendInstSDXZInfoRequest\n");
-                if (std::unique_ptr<InstServerInfo> r = SendInstSDXZInfoRequest()) {
-                    StoreRecord(self->m_p_inst_sdxz_info, *r);
-                    url = r->m_s_url;
-                } else {
-                    WriteLogW(L"ManualInstallDownloadImp todo web page\n");
-                }
+                WriteLogW(L"ManualInstallDownloadImp todo web page\n");
             }
         }
-        if (url.empty()) {
-            url = WebPageForManualDownload();
-            WriteLogW(L"ManualInstallDownloadImp web page url:%s\n", url.c_str());
-        }
-        PostOwned(hwnd, WM_USER_OPEN_TARGET_URL, new std::wstring(url));
     } catch (...) {
         WriteLogW(L"ManualInstallDownloadImp UNexpected excepiton....\n");
+        url.clear();
     }
-    InterlockedExchange(&self->m_n_manual_download_running, 0);
+    if (url.empty()) {
+        url = WebPageForManualDownload();
+        WriteLogW(L"ManualInstallDownloadImp web page url:%s\n", url.c_str());
+    }
+    PostOwnedFinal(hwnd, WM_USER_OPEN_TARGET_URL, new std::wstring(url));
     return 0;
 }
 
 // ---- messages and timers ---------------------------------------------------------------------
 
 void CMainFrameWnd::OnWorkflowMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
-    (void)lParam;
     try {
         switch (uMsg) {
         case WM_TIMER:
-            WorkflowTimer(*this, wParam);
+            if (!m_b_quitting) WorkflowTimer(*this, wParam);
             break;
         case WM_USER_INST_SERVER_INFO:
         case WM_USER_INST_SDXZ_INFO: {
             std::unique_ptr<InstServerInfo> rec(reinterpret_cast<InstServerInfo*>(wParam));
-            if (rec) ServerInfoArrived(*this, uMsg == WM_USER_INST_SDXZ_INFO, *rec);
+            if (!rec || m_b_quitting) break;
+            // from a worker that fetched the record for itself: kept, nothing else
+            if (lParam == 1)
+                StoreRecord(uMsg == WM_USER_INST_SDXZ_INFO ? m_p_inst_sdxz_info : m_p_inst_server_info, *rec);
+            else
+                ServerInfoArrived(*this, uMsg == WM_USER_INST_SDXZ_INFO, *rec);
             break;
         }
         case WM_USER_SHOW_PROGRESS: {
             std::unique_ptr<DownloadProgressInfo> info(reinterpret_cast<DownloadProgressInfo*>(wParam));
-            if (info) ProgressArrived(*this, *info);
+            if (info && !m_b_quitting) ProgressArrived(*this, *info);
             break;
         }
         case WM_USER_MT_HTTP_DOWNLOAD:
-            DownloadRequested(*this, wParam == 1);
+            if (!m_b_quitting) DownloadRequested(*this, wParam == 1);
             break;
+        case WM_USER_START_DOWNLOAD: {
+            std::unique_ptr<DownloadOrder> order(reinterpret_cast<DownloadOrder*>(wParam));
+            m_b_download_running = false;
+            if (order && !m_b_quitting) StartOrderedDownload(*this, *order);
+            break;
+        }
         case WM_USER_USE_LOCAL_INST_EXE: {
             std::unique_ptr<std::wstring> path(reinterpret_cast<std::wstring*>(wParam));
-            if (!path) break;
+            m_b_download_running = false;
+            if (!path || m_b_quitting) break;
             EnableCloseBtn(false);
             WriteLogW(L"not need download,use local inst.exe:%s\n", path->c_str());
             ShowStatusRecord(*this, kStatusInstalling);
@@ -317,22 +314,27 @@ void CMainFrameWnd::OnWorkflowMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
             break;
         }
         case WM_USER_EXEC_INST_FEEDBACK:
-            InstallFeedback(*this, wParam == 1);
+            if (!m_b_quitting) InstallFeedback(*this, wParam == 1);
             break;
         case WM_USER_OPEN_SUCCESS_PAGE:
             // the install switch starts nothing at the end, the browser included
             if (!CCmdParameters::Inst().IsInstallMode()) OpenSuccessPageIfNeeded(m_s_inst_folder);
             break;
-        case WM_USER_OPEN_INST_URL:
-            if (InterlockedCompareExchange(&m_n_manual_download_running, 1, 0) != 0) break;
-            if (!StartWorker(&CMainFrameWnd::ManualInstallDownloadImp, this)) {
+        case WM_USER_OPEN_INST_URL: {
+            if (m_b_manual_download_running || m_b_quitting) break;
+            std::unique_ptr<ManualJob> job(new ManualJob{m_hWnd, CopyRecord(m_p_inst_sdxz_info)});
+            if (!StartWorker(&CMainFrameWnd::ManualInstallDownloadImp, job.get())) {
                 WriteLogW(L"ManualInstallDownloadImp create failure,err:%d\n", GetLastError());
-                InterlockedExchange(&m_n_manual_download_running, 0);
+                break;
             }
+            job.release();  // the worker's
+            m_b_manual_download_running = true;
             break;
+        }
         case WM_USER_OPEN_TARGET_URL: {
             std::unique_ptr<std::wstring> url(reinterpret_cast<std::wstring*>(wParam));
-            if (!url) break;
+            m_b_manual_download_running = false;
+            if (!url || m_b_quitting) break;
             WriteLogW(L"WM_USER_OPEN_TARGET_URL:%s\n", url->c_str());
             // the address may come from a server answer over plain HTTP: never hand the shell
             // anything but a web address
@@ -362,6 +364,12 @@ void FailurePage(CMainFrameWnd& w, const wchar_t* label) {
     WriteLogW(L"show failure page:%s\n", label);
     w.SetFailureLabel(label);
     w.ShowUIStatus(UI_STATUS_UI_FAILURE);
+    if (CCmdParameters::Inst().IsInstallMode()) {
+        // nobody can press retry in a hidden window: the run ends with its own code, after a
+        // moment for the behaviour record of the failure to go out
+        WriteLogW(L"install mode reached the failure page,exit code:%d\n", kExitHiddenRunFailed);
+        SetTimer(w.GetHWND(), VD_TIMER_ID_HIDDEN_FAILURE_EXIT, 1500, nullptr);
+    }
 }
 
 void DownloadFailed(CMainFrameWnd& w, const wchar_t* label) {
@@ -394,10 +402,7 @@ void ServerInfoArrived(CMainFrameWnd& w, bool sdxz, const InstServerInfo& rec) {
     StoreRecord(w.m_p_inst_sdxz_info, rec);
     FillEditIfEmpty(w);
     CInstConfig::Inst().WritePmConfig(kSub, L"URL", rec.m_s_url.c_str());
-    {
-        CServerInfoLock lock;
-        if (w.m_p_inst_server_info && w.m_p_inst_server_info->m_s_url.empty()) *w.m_p_inst_server_info = rec;
-    }
+    if (w.m_p_inst_server_info && w.m_p_inst_server_info->m_s_url.empty()) *w.m_p_inst_server_info = rec;
     WriteLogW(L"WM_USER_INST_SDXZ_INFO m_p_inst_sdxz_info url:%s\n", rec.m_s_url.c_str());
 }
 
@@ -406,19 +411,46 @@ void DownloadRequested(CMainFrameWnd& w, bool automaticRestart) {
         if (edit->GetText().empty()) w.InitInstallDirEdit();
         CInstConfig::Inst().WritePmConfig(kSub, L"InstallDir", edit->GetText().c_str());
     }
-    if (InterlockedCompareExchange(&w.m_n_download_running, 1, 0) != 0) return;
+    if (w.m_b_download_running) return;
     if (!automaticRestart && (DWORD)w.m_n_own_file_size < kOwnSizeWithPackage) {
         DownloadProgressInfo zero = {};
         zero.m_n_status = kStatusDownloading;
         w.ShowProgress(zero);
     }
-    if (!StartWorker(&CMainFrameWnd::DownloadInstExeImp, &w)) {
+    std::unique_ptr<DownloadJob> job(new DownloadJob{w.GetHWND(), CopyRecord(w.m_p_inst_server_info)});
+    if (!StartWorker(&CMainFrameWnd::DownloadInstExeImp, job.get())) {
         WriteLogW(L"DownloadInstExeImp create failure,err:%d\n", GetLastError());
-        InterlockedExchange(&w.m_n_download_running, 0);
         // counts as a download error: the restart rule tries again
         w.m_b_error_pending = true;
         w.m_dw_error_time = GetTickCount();
+        return;
     }
+    job.release();  // the worker's
+    w.m_b_download_running = true;
+}
+
+// The download worker's order, carried out here: this thread alone starts and stops the manager.
+void StartOrderedDownload(CMainFrameWnd& w, DownloadOrder& order) {
+    if (order.m_b_record_changed) StoreRecord(w.m_p_inst_server_info, order.m_record);
+    if (order.m_b_from_template) w.IsFromVidiraUrl = true;
+    if (order.m_s_url.empty()) {
+        DownloadProgressInfo none = {};
+        none.m_n_status = kStatusNoUrl;
+        ProgressArrived(w, none);
+        return;
+    }
+    CMtHttpDownload* dl = w.m_p_mt_download;
+    if (!dl) return;
+    const std::wstring output = w.m_s_inst_exe;
+    dl->StopDownload();
+    DeletePath(output);
+    dl->SetSectionCount(6);
+    dl->SetSupportBreakpoint(1);
+    dl->SetTempSubFolder(order.m_s_sub_folder.c_str());
+    dl->SetProgressCallback(&CMainFrameWnd::OnDownloadProgress, w.GetHWND());
+    dl->SetProgressRange(0.0f, 1.0f);
+    dl->StartDownload(order.m_s_url.c_str(), output.c_str());
+    WriteLogW(L"end multi download\n");
 }
 
 void ProgressArrived(CMainFrameWnd& w, const DownloadProgressInfo& info) {
@@ -440,13 +472,8 @@ void ProgressArrived(CMainFrameWnd& w, const DownloadProgressInfo& info) {
 
     if (info.m_n_status == kStatusSuccess && PathExists(w.m_s_inst_exe)) {
         WriteLogW(L"download total seconds:%ld\n", (long)info.m_n_elapsed);
-        InstServerInfo rec;
-        bool fromTemplate;
-        {
-            CServerInfoLock lock;
-            rec = w.m_p_inst_server_info ? *w.m_p_inst_server_info : InstServerInfo();
-            fromTemplate = w.IsFromVidiraUrl;
-        }
+        InstServerInfo rec = CopyRecord(w.m_p_inst_server_info);
+        bool fromTemplate = w.IsFromVidiraUrl;
         bool good = fromTemplate || w.ValidInstExe(w.m_s_inst_exe, rec.m_ll_size, false, rec.m_ws_md5);
         if (!good) {
             WriteLogW(L"file:%s, serversize:%ld\n", w.m_s_inst_exe, (long)rec.m_ll_size);
@@ -532,6 +559,10 @@ void WorkflowTimer(CMainFrameWnd& w, WPARAM id) {
         if (w.m_n_installing_dots >= 3) w.m_n_installing_dots = 0;
         break;
     }
+    case VD_TIMER_ID_HIDDEN_FAILURE_EXIT:
+        KillTimer(w.GetHWND(), VD_TIMER_ID_HIDDEN_FAILURE_EXIT);
+        w.Prepare4QuitApp(kExitHiddenRunFailed);
+        break;
     case VD_TIMER_ID_EXIT:
         --w.m_n_exit_countdown;
         if (w.m_n_exit_countdown <= 0) {
@@ -569,13 +600,8 @@ void InstallFeedback(CMainFrameWnd& w, bool success) {
         WriteLogW(L"delete vdpm inside tmp exe file:%s\n", biz.GetVdpmTargetPath().c_str());
         DeletePath(biz.GetVdpmTargetPath());
     } else {
-        InstServerInfo rec;
-        bool fromTemplate;
-        {
-            CServerInfoLock lock;
-            rec = w.m_p_inst_server_info ? *w.m_p_inst_server_info : InstServerInfo();
-            fromTemplate = w.IsFromVidiraUrl;
-        }
+        InstServerInfo rec = CopyRecord(w.m_p_inst_server_info);
+        bool fromTemplate = w.IsFromVidiraUrl;
         const bool x64 = rec.m_n_x64 != 0;
         std::wstring cache;
         bool versionUsable = !rec.m_s_version.empty() && IsSafePathComponent(rec.m_s_version);
@@ -657,12 +683,17 @@ void CMainFrameWnd::ShowProgress(const DownloadProgressInfo& info) {
 
 // ---- quitting --------------------------------------------------------------------------------
 
-void CMainFrameWnd::Prepare4QuitApp() {
-    if (m_p_mt_download && !ShouldKeepPartFiles(m_n_last_download_status)) {
-        m_p_mt_download->CleanupTempCacheFolder(true);
+void CMainFrameWnd::Prepare4QuitApp(int exitCode) {
+    if (m_b_quitting) return;
+    m_b_quitting = true;
+    m_n_exit_code = exitCode;
+    // Stopped first (bounded): a transfer that went on would keep the queue busy and hold WM_QUIT
+    // back. Its part files stay unless no transfer was running.
+    if (m_p_mt_download) {
         m_p_mt_download->StopDownload();
+        if (!ShouldKeepPartFiles(m_n_last_download_status)) m_p_mt_download->CleanupTempCacheFolder(true);
     }
-    PostQuitMessage(0);
+    PostQuitMessage(exitCode);
 }
 
 // ---- validation, installation and launch -----------------------------------------------------
@@ -708,13 +739,9 @@ void CMainFrameWnd::PrepareExecvdInstExe(const wchar_t* setupPath) {
     in.configInstallDir = CInstConfig::Inst().ReadPmConfig(kSub, L"InstallDir");
     in.cmdDir = CCmdParameters::Inst().GetCmdInstallDir();
 
-    InstServerInfo rec;
+    InstServerInfo rec = CopyRecord(m_p_inst_server_info);
     InstallCheckInput check;
-    {
-        CServerInfoLock lock;
-        rec = m_p_inst_server_info ? *m_p_inst_server_info : InstServerInfo();
-        check.fromVidiraUrl = IsFromVidiraUrl;
-    }
+    check.fromVidiraUrl = IsFromVidiraUrl;
     m_s_inst_folder[0] = 0;
     std::wstring folder = SettleInstallFolder(in, rec);
     if (folder.size() >= MAX_PATH) {
@@ -735,14 +762,11 @@ DWORD WINAPI CMainFrameWnd::ThreadFuncExecvdInstExe(LPVOID job) { return ::Threa
 
 bool CMainFrameWnd::CheckInstalledVardoExe() {
     InstallCheckInput check;
-    {
-        CServerInfoLock lock;
-        if (m_p_inst_server_info) {
-            check.serverVersion = m_p_inst_server_info->m_s_version;
-            check.x64 = m_p_inst_server_info->m_n_x64 != 0;
-        }
-        check.fromVidiraUrl = IsFromVidiraUrl;
+    if (m_p_inst_server_info) {
+        check.serverVersion = m_p_inst_server_info->m_s_version;
+        check.x64 = m_p_inst_server_info->m_n_x64 != 0;
     }
+    check.fromVidiraUrl = IsFromVidiraUrl;
     check.installFolder = m_s_inst_folder;
     check.vdpmInside = CVdBizHandler::Inst().IsVdpmInside();
     return ::CheckInstalledVardoExe(check);

@@ -83,6 +83,17 @@ std::wstring MakeTempSubFolderName(const std::wstring& version, const std::wstri
     return IsSafePathComponent(name) ? name : std::wstring();
 }
 
+std::wstring SubFolderForUrl(const std::wstring& url) {
+    uint64_t h = 1469598103934665603ull;  // FNV-1a
+    for (wchar_t c : url) {
+        h ^= (uint64_t)(uint16_t)c;
+        h *= 1099511628211ull;
+    }
+    wchar_t name[24];
+    swprintf(name, 24, L"url_%08x%08x", (unsigned)(h >> 32), (unsigned)h);
+    return name;
+}
+
 namespace {
 bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
     size_t n = wcslen(prefix);
@@ -184,5 +195,7 @@ bool MatchesChannelMarker(const unsigned char* bytes, size_t length) {
     }
     return true;
 }
+
+bool IsSetupSuccessCode(unsigned long code) { return code == 0 || code == 3010 || code == 1641; }
 
 }  // namespace vdworkflow

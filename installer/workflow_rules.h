@@ -78,6 +78,9 @@ bool IsSafePathComponent(const std::wstring& text);
 // Version + "_" + Channel + "_" + "x64"/"x86"; empty when either is empty or the result is not a
 // safe single folder name (the caller then uses a random name).
 std::wstring MakeTempSubFolderName(const std::wstring& version, const std::wstring& channel, bool x64);
+// The part-file folder of a download whose record names no version and channel (a template or a
+// stored address): the same address always gives the same name, so a later run resumes.
+std::wstring SubFolderForUrl(const std::wstring& url);
 
 // Only web addresses go to the browser: "http://" or "https://" (any case) followed by a host,
 // with no white space, quote or control character that could split the browser's command line.
@@ -119,6 +122,8 @@ bool DigestsMatch(const std::string& serverMd5, const std::string& localMd5);
 bool IsInstalledVersionGood(const std::wstring& installedVersion, const std::wstring& serverVersion);
 // Bitness must follow the package kind and the version must be good.
 bool IsInstalledProductGood(int peBitness, bool x64Package, bool versionGood);
+// A setup's exit code: 0, or 3010 / 1641 (done, a restart is asked for) are success.
+bool IsSetupSuccessCode(unsigned long code);
 
 // The distributor's channel marker at the start of "Biz.dll": the 24 bytes of the UTF-16 text of
 // the marker token, all of them present.

@@ -43,7 +43,7 @@ std::wstring ProgramFilesFolder() {
 
 }  // namespace
 
-bool vd_execute_process(const wchar_t* app, const wchar_t* cmdLine, bool wait) {
+bool vd_execute_process(const wchar_t* app, const wchar_t* cmdLine, bool wait, DWORD* exitCode) {
     std::vector<wchar_t> cmd;
     if (cmdLine) {
         cmd.assign(cmdLine, cmdLine + wcslen(cmdLine));
@@ -58,8 +58,12 @@ bool vd_execute_process(const wchar_t* app, const wchar_t* cmdLine, bool wait) {
         return false;
     }
     CloseHandle(pi.hThread);
-    if (wait) WaitForSingleObject(pi.hProcess, INFINITE);
-    CloseHandle(pi.hProcess);
+    CScopedHandle process(pi.hProcess);
+    if (!wait) return true;
+    if (WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0) return false;
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process.Get(), &code)) return false;
+    if (exitCode) *exitCode = code;
     return true;
 }
 

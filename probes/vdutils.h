@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <string>
 
-bool vd_execute_process(const wchar_t* app, const wchar_t* cmdLine, bool wait);
+// With `wait`, `exitCode` (when given) receives the process's exit code; false when the program
+// could not be started or its end could not be waited for.
+bool vd_execute_process(const wchar_t* app, const wchar_t* cmdLine, bool wait, DWORD* exitCode = nullptr);
 bool KillProcessByName(const wchar_t* exeName);
 int OpenUrlInBrowser(const wchar_t* url);
 void OpenWebOrFolder(const wchar_t* target);

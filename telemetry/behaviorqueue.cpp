@@ -125,7 +125,7 @@ std::wstring CVdBehaviorGather::ToJsonTextW() const { return CodePageToWide(ToJs
 // --- the queue ---------------------------------------------------------------------------------
 
 CBehaviorQueue::CBehaviorQueue(const char* url)
-    : m_dw_stop_wait_ms(1000),
+    : m_dw_stop_wait_ms(800),
       m_l_stop(0),
       m_h_thread(nullptr),
       m_u_thread_id(0),

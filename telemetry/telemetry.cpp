@@ -31,6 +31,6 @@ void PushBehaviorRecord(const char* model, const char* succeed, const char* erro
 
 void StopTelemetry() {
     // The statistics record is not kept: a run that ends before its post loses it.
-    vdStaticsFoundation::CStaticsQueue::Inst().StopWorker(500);
+    vdStaticsFoundation::CStaticsQueue::Inst().StopWorker(300);
     CBehaviorQueue::Inst().StopAndStore();
 }
