@@ -143,8 +143,6 @@ public:
     // ---- validation, installation and launch ----
     void GetDefaultInstallDir(wchar_t* folder, int mode);
     void InitInstallDirEdit();
-    // True when a download is needed; false when `cachePath` holds a valid cached package.
-    bool CheckLocalInstExe(std::wstring& cachePath);
     bool ValidInstExe(const wchar_t* path, long long serverSize, bool keepCache, const std::wstring& serverMd5);
     void PrepareExecvdInstExe(const wchar_t* setupPath);
     static DWORD WINAPI ThreadFuncExecvdInstExe(LPVOID job);

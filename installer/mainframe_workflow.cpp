@@ -714,14 +714,6 @@ void CMainFrameWnd::InitInstallDirEdit() {
     if (edit) edit->SetText(text.c_str());
 }
 
-bool CMainFrameWnd::CheckLocalInstExe(std::wstring& cachePath) {
-    InstServerInfo rec = CopyRecord(m_p_inst_server_info);
-    bool fetched = false;
-    bool need = ::CheckLocalInstExe(rec, cachePath, fetched, [] { return SendInstServerInfoRequest(); });
-    if (fetched) StoreRecord(m_p_inst_server_info, rec);
-    return need;
-}
-
 bool CMainFrameWnd::ValidInstExe(const wchar_t* path, long long serverSize, bool keepCache,
                                  const std::wstring& serverMd5) {
     std::string md5(serverMd5.begin(), serverMd5.end());  // hex digits only

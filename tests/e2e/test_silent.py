@@ -58,6 +58,7 @@ def copies(tmp_path_factory):
         "nobiz": stamp(work, "nobiz", vdpm=setup32),
         "x64": stamp(work, "x64", biz523=TOKEN, biz524=PUX_INI, vdpm=os.path.join(PRODUCT, "VardoSetup_x64.exe")),
         "novardo": stamp(work, "novardo", vdpm=os.path.join(PRODUCT, "VardoSetup_novardo.exe")),
+        "fail2": stamp(work, "fail2", vdpm=os.path.join(PRODUCT, "VardoSetup_fail2.exe")),
         "broken": stamp(work, "broken", biz523=TOKEN, biz524=PUX_INI, vdpm=not_a_program),
     }
 
@@ -174,6 +175,15 @@ def test_setup_that_cannot_start_gives_minus_3_and_helper_comes_from_the_registr
     # the remaining steps still ran
     assert not os.path.exists(vdpm_exe())
     assert log[-1] == "DoSilentWork end,nResult:-3..."
+
+
+def test_setup_that_reports_failure_gives_minus_4_over_an_earlier_installation(copies, fresh):
+    folder = r"C:\Apps\Vardo"
+    assert silent(copies["full"], "/s", "/d", folder)[0] == 0
+    rc, log = silent(copies["fail2"], "/s", "/d", folder)
+    assert rc == -4
+    assert "setup exit code:2,the setup failed" in log
+    assert log[-1] == "DoSilentWork end,nResult:-4..."
 
 
 def test_without_embedded_setup_nothing_is_ended_and_the_result_is_minus_2(copies, fresh):

@@ -63,12 +63,18 @@ def stored_behaviour():
     return found
 
 
+HIDDEN_RUN_FAILED = -5
+FAIL2 = os.path.join(wf.PRODUCT, "VardoSetup_fail2.exe")
+HANG = os.path.join(wf.PRODUCT, "VardoSetup_hang.exe")
+
+
 def end_on_failure_page(run, label, timeout=120):
+    """A hidden run that reaches the failure page ends on its own, with its own code."""
     try:
         assert run.wait_log("show failure page:" + label, timeout), h.read_log()[-3000:]
+        assert run.wait_exit(15) == HIDDEN_RUN_FAILED
     finally:
-        run.close()
-        run.wait_exit(30)
+        run.stop()
 
 
 def test_wrong_digest_deletes_package_and_section_cache(srv, display):
@@ -115,6 +121,21 @@ def test_setup_without_vardo_runs_eleven_times_then_fails(srv, display):
     assert ("4010105", "2", "Installing failure") in wf.behaviour(srv) + stored_behaviour()
 
 
+@pytest.mark.parametrize("setup,why", [(FAIL2, "setup exit code:2,the setup failed"),
+                                       (wf.NOVARDO, "was there before the setup ran and is unchanged")])
+def test_failed_setup_over_an_earlier_installation_is_never_success(srv, display, setup, why):
+    # an earlier installation of the same version, registered in the uninstall key, in the folder
+    assert h.run(wf.SETUP32, ["/S", "/D=" + wf.TARGET], timeout=120)[0] == 0
+    assert "Vardo.exe" in wf.installed(wf.TARGET)
+    serve_package(srv, setup, wf.product_version())
+    run = hidden_run(srv, display)
+    end_on_failure_page(run, "安装失败,请")
+    log = h.read_log()
+    assert log.count("vd_execute_process success") == 11
+    assert log.count(why) == 11
+    assert wf.FEEDBACK_OK not in log
+
+
 @pytest.mark.parametrize("setup,x64,version", [(wf.SETUP32, True, None), (wf.SETUP64, False, None),
                                                (wf.SETUP32, False, "9.0.0.0")])
 def test_wrong_bitness_or_lower_version_is_a_failed_installation(srv, display, setup, x64, version):
@@ -147,8 +168,15 @@ def test_closing_during_a_download_keeps_part_files_and_the_next_start_resumes(s
         run.stop()
     log = h.read_log()
     assert "breakpoint temp part file:" in log
-    sent = srv.package.body_bytes
-    assert 0 < sent < desc["Size"], "only the missing bytes travel again"
+    # what the second run asked for (the first run's connections, left to the end of its process,
+    # may still be drained by the server after the reset, so bytes sent would prove nothing)
+    asked = 0
+    for r in srv.package.requests():
+        rng = dict((k.lower(), v) for k, v in r["headers"]).get("range", "")
+        m = re.match(r"bytes=(\d+)-(\d+)$", rng)
+        if r["method"] == "GET" and m and rng != "bytes=2-10":
+            asked += int(m.group(2)) - int(m.group(1)) + 1
+    assert 0 < asked < desc["Size"], "only the missing bytes travel again"
     assert "Vardo.exe" in wf.installed(wf.TARGET)
 
 
@@ -243,3 +271,46 @@ def test_simulated_manual_url_error_opens_the_web_page(srv, display, browser):
         run.wait_exit(30)
     assert "IsTestIni_simu_get_url_error do...." in h.read_log()
     assert re.search(r"/\?from=azqfail&bit=(32|64)$", browser.pages()[0].strip('"')), browser.pages()
+
+
+# Quitting while the server a phase waits on hangs: the process ends within 3 s of the close.
+QUIT_PHASES = {
+    # phase: (log text that shows the phase was reached, how to make its server hang)
+    "server-info": ("not server info,request now", lambda srv: srv.config.set_hang(60)),
+    "probe": ("HelperThreadImp url:", lambda srv: srv.package.set_fault("delay", count=0, method="HEAD", ms=60000)),
+    "sections": ("--->in thread section:5", lambda srv: srv.package.set_fault("delay", after=1, count=0, ms=60000)),
+    "install": ("ThreadFuncExecvdInstExe hMainWnd:", None),
+    "telemetry": ("WM_USER_EXEC_INST_FEEDBACK nFeedback", lambda srv: srv.behavior.set_mode("hang", hold=60)),
+}
+
+
+@pytest.mark.parametrize("phase", list(QUIT_PHASES))
+def test_quit_in_each_phase_ends_within_three_seconds(srv, display, phase):
+    mark, hang = QUIT_PHASES[phase]
+    serve_package(srv, HANG if phase == "install" else wf.SETUP32, wf.product_version())
+    if phase == "server-info":
+        srv.config.set_package(Version="")  # the download worker asks again, and hangs too
+    if hang:
+        hang(srv)
+    run = hidden_run(srv, display)
+    try:
+        assert run.wait_log(mark, 90), h.read_log()[-3000:]
+        if phase == "telemetry":
+            assert h.wait_for(lambda: srv.behavior.requests(), 20), "no behaviour post in flight"
+        time.sleep(0.5)
+        t0 = time.time()
+        run.close()
+        code = run.wait_exit(30)
+        took = time.time() - t0
+    finally:
+        run.stop()
+        h.kill_windows_processes("vdinst.exe")
+    os.makedirs(h.ARTIFACTS, exist_ok=True)
+    with open(os.path.join(h.ARTIFACTS, "quit_times.txt"), "a") as f:
+        f.write("%s %.2f s\n" % (phase, took))
+    assert code == 0
+    assert took <= 3.0, "%s: %.2f s from the close to the end of the process" % (phase, took)
+    assert h.log_messages()[-1] == "End vdInstaller..."
+    if phase == "telemetry":
+        # the records the hanging collector never took are kept for the next run
+        assert ("4010105", "1") in [(m, s) for m, s, _ in stored_behaviour()]

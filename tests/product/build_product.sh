@@ -9,6 +9,8 @@
 #   OUTDIR/VardoSetup.exe          installs a 32-bit Vardo.exe
 #   OUTDIR/VardoSetup_x64.exe      installs a 64-bit Vardo.exe
 #   OUTDIR/VardoSetup_novardo.exe  installs everything but Vardo.exe
+#   OUTDIR/VardoSetup_fail2.exe    installs nothing and exits with code 2
+#   OUTDIR/VardoSetup_hang.exe     waits 20 s, then installs like VardoSetup.exe
 #   OUTDIR/bin/                    the stand-ins themselves (Vardo32.exe, Vardo64.exe, ...)
 #   OUTDIR/version.txt             the version they carry
 # A second run with the same inputs does nothing.
@@ -28,7 +30,8 @@ for tool in makensis i686-w64-mingw32-g++-posix x86_64-w64-mingw32-g++-posix i68
 done
 
 KEY="$(cat "$HERE/standin.cpp" "$HERE/standin.rc" "$HERE/vardo.nsi" "$HERE/build_product.sh" | sha256sum | cut -c1-16)-$VERSION"
-OUTPUTS=("$OUT/VardoSetup.exe" "$OUT/VardoSetup_x64.exe" "$OUT/VardoSetup_novardo.exe")
+OUTPUTS=("$OUT/VardoSetup.exe" "$OUT/VardoSetup_x64.exe" "$OUT/VardoSetup_novardo.exe" "$OUT/VardoSetup_fail2.exe"
+         "$OUT/VardoSetup_hang.exe")
 if [ -f "$OUT/.stamp" ] && [ "$(cat "$OUT/.stamp")" = "$KEY" ]; then
     all=1
     for f in "${OUTPUTS[@]}"; do [ -f "$f" ] || all=0; done
@@ -64,6 +67,8 @@ nsis() {  # output extra-defines...
 nsis "$OUT/VardoSetup.exe" -DVARDO_EXE="$OUT/bin/Vardo32.exe" -DX64=0
 nsis "$OUT/VardoSetup_x64.exe" -DVARDO_EXE="$OUT/bin/Vardo64.exe" -DX64=1
 nsis "$OUT/VardoSetup_novardo.exe" -DX64=0
+nsis "$OUT/VardoSetup_fail2.exe" -DVARDO_EXE="$OUT/bin/Vardo32.exe" -DX64=0 -DFAIL_CODE=2
+nsis "$OUT/VardoSetup_hang.exe" -DVARDO_EXE="$OUT/bin/Vardo32.exe" -DX64=0 -DHANG_MS=20000
 echo "$VERSION" >"$OUT/version.txt"
 echo "$KEY" >"$OUT/.stamp"
 rm -rf "$WORK"

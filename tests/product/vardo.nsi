@@ -1,7 +1,8 @@
 ; The product's setup package for tests and the demo: a real NSIS installer that honours
 ; " /S /D=<folder>", lays down the stand-in programs, writes an uninstaller and the uninstall
 ; key "Vardo3". Defines from the build script: OUTFILE, BINDIR, VERSION, VARDO_EXE (path of the
-; Vardo.exe to pack, absent for the variant that installs none), X64 (1 for a 64-bit Vardo.exe).
+; Vardo.exe to pack, absent for the variant that installs none), X64 (1 for a 64-bit Vardo.exe),
+; and for the failing variants FAIL_CODE (exit code, nothing installed) or HANG_MS (a wait first).
 Unicode true
 Name "Vardo"
 OutFile "${OUTFILE}"
@@ -26,6 +27,15 @@ Page instfiles
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vardo3"
 
 Section "Vardo"
+!ifdef HANG_MS
+  ; a setup that takes its time, for quitting while it runs
+  Sleep ${HANG_MS}
+!endif
+!ifdef FAIL_CODE
+  ; a setup that fails: installs nothing and says so by its exit code
+  SetErrorLevel ${FAIL_CODE}
+  Quit
+!endif
   SetOutPath "$INSTDIR"
 !ifdef VARDO_EXE
   File "/oname=Vardo.exe" "${VARDO_EXE}"

@@ -20,6 +20,9 @@ class ConfigHandler(RecordingHandler):
         # the installer does not escape its values, so split by hand: "&" inside a channel is lost
         # on the server exactly as it would be on the real one
         query = dict(urllib.parse.parse_qsl(parsed.query, keep_blank_values=True))
+        hold, released = self.server.hang_seconds, self.server.released
+        if hold:
+            released.wait(hold)
         status, data, ctype = self.server.answer_for(query)
         self.send_bytes(status, data, ctype)
 
@@ -36,6 +39,16 @@ class ConfigServer(RecordingServer):
         with self._state:
             self.answers = {}  # channel -> (status, bytes, content type)
             self.fail_all = None
+            self.hang_seconds = 0
+            released = getattr(self, "released", None)
+            if released:
+                released.set()  # a reset lets held answers go
+            self.released = threading.Event()
+
+    def set_hang(self, seconds):
+        """Every answer waits `seconds` (at most 60) before it is sent, or until a reset."""
+        with self._state:
+            self.hang_seconds = max(0.0, min(60.0, float(seconds)))
 
     # --- scenario ------------------------------------------------------------------------------
     def set_package(self, **fields):
@@ -90,6 +103,8 @@ class ConfigServer(RecordingServer):
             self.set_answer(args["channel"], int(args.get("status", 200)), body=body_arg(args), obj=args.get("json"))
         elif action == "fail":
             self.fail(args.get("channel"), int(args.get("status", 500)))
+        elif action == "hang":
+            self.set_hang(args.get("seconds", 20))
         else:
             return 404, {"error": "unknown control " + action}
         return 200, {"ok": True}

@@ -102,6 +102,12 @@ TEST(InstallerRules, TempSubFolderIsOneSafeFolderName) {
     EXPECT_FALSE(IsSafePathComponent(L".."));
     EXPECT_FALSE(IsSafePathComponent(L"name."));
     EXPECT_TRUE(IsSafePathComponent(L"3.2.1.0"));
+    // an address without version and channel keeps one folder across attempts and runs, so its
+    // part files resume; another address gets another folder
+    const std::wstring a = SubFolderForUrl(L"http://dl.vardo.example/qd/vdpmqd/3.2/VardoSetup.exe");
+    EXPECT_EQ(a, SubFolderForUrl(L"http://dl.vardo.example/qd/vdpmqd/3.2/VardoSetup.exe"));
+    EXPECT_NE(a, SubFolderForUrl(L"http://dl.vardo.example/qd/vdpmqd/3.3/VardoSetup.exe"));
+    EXPECT_TRUE(IsSafePathComponent(SubFolderForUrl(L"..\\..\\x\"/\x01")));
 }
 
 TEST(InstallerRules, OnlyPlainWebAddressesGoToTheBrowser) {
