@@ -191,6 +191,12 @@ bool IsCurrentModule64() {
 
 std::wstring InstallDirFromUninstallString(const std::wstring& value) {
     std::wstring v = value;
+    // Uninstall strings are often quoted (and may carry arguments after the closing quote):
+    // the folder is that of the quoted path.
+    if (!v.empty() && v.front() == L'"') {
+        size_t close = v.find(L'"', 1);
+        v = v.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
+    }
     if (!v.empty() && v.back() == L'\\') v.pop_back();
     size_t last = v.rfind(L'\\');
     return last == std::wstring::npos ? std::wstring() : v.substr(0, last);

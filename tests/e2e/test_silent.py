@@ -77,6 +77,12 @@ def fresh(clean):
     forget_product()
 
 
+def quote_uninstall_string(folder_win):
+    """Rewrites the registered uninstall string the way many setups write it: quoted."""
+    value = '"%s\\uninst.exe"' % folder_win
+    assert h.reg("add", UNINSTALL_KEY, "/v", "UninstallString", "/d", value, "/f", "/reg:32") == 0
+
+
 def silent(exe, *args):
     rc, _ = h.run(exe, list(args), timeout=120)
     return rc, h.log_messages()
@@ -165,6 +171,7 @@ def test_helper_registration_runs_helper_with_m(copies, fresh):
 def test_setup_that_cannot_start_gives_minus_3_and_helper_comes_from_the_registry(copies, fresh):
     registered = r"C:\My Apps\Registered"
     assert silent(copies["full"], "/s", "/d", registered)[0] == 0
+    quote_uninstall_string(registered)
     rc, log = silent(copies["broken"], "/s", "/m", "/d", r"C:\Empty\Vardo")
     assert rc == -3
     assert any(l.startswith("vd_execute_process failure,error:") for l in log)
@@ -240,10 +247,12 @@ def test_folder_switch_without_value_falls_back_to_default_then_registry(copies,
     assert os.path.exists(installed(default, "Vardo.exe"))
 
     assert silent(copies["full"], "/s", "/d", r"C:\My Apps\Elsewhere")[0] == 0
+    quote_uninstall_string(r"C:\My Apps\Elsewhere")
     h.clean_data()
-    rc, log = silent(copies["full"], "/d", "/s")
+    rc, log = silent(copies["full"], "/d", "/s", "/m")
     assert rc == 0
     assert "inst strCmd : /S /D=C:\\My Apps\\Elsewhere" in log
+    assert runs(r"C:\My Apps\Elsewhere") == ["Helper.exe| /m"]
 
 
 def test_silent_run_ignores_the_single_instance_guard(copies, fresh):

@@ -109,8 +109,9 @@ TEST(PathHelpers, CopyAndRenameWithFallbacks) {
 
 TEST(Registry, InstallDirFromPlainAndQuotedUninstallStrings) {
     EXPECT_EQ(InstallDirFromUninstallString(L"C:\\Program Files\\Vardo\\uninst.exe"), L"C:\\Program Files\\Vardo");
-    EXPECT_EQ(InstallDirFromUninstallString(L"\"C:\\Program Files\\Vardo\\uninst.exe\""),
-              L"\"C:\\Program Files\\Vardo");
+    for (const wchar_t* quoted : {L"\"C:\\Program Files\\Vardo\\uninst.exe\"",
+                                  L"\"C:\\Program Files\\Vardo\\uninst.exe\" /S", L"\"C:\\Program Files\\Vardo\\uninst.exe"})
+        EXPECT_EQ(InstallDirFromUninstallString(quoted), L"C:\\Program Files\\Vardo") << quoted;
     EXPECT_EQ(InstallDirFromUninstallString(L"uninst.exe"), L"");
 
     const wchar_t* key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VdUtilsTestKey";
@@ -121,7 +122,7 @@ TEST(Registry, InstallDirFromPlainAndQuotedUninstallStrings) {
     RegCloseKey(h);
     wchar_t buf[260] = {0};
     EXPECT_TRUE(ReadInstallDirFromRegistry(buf, 260, L"VdUtilsTestKey"));
-    EXPECT_STREQ(buf, L"\"C:\\Program Files\\Vardo");
+    EXPECT_STREQ(buf, L"C:\\Program Files\\Vardo");
     wchar_t tiny[8] = {0};
     EXPECT_FALSE(ReadInstallDirFromRegistry(tiny, 8, L"VdUtilsTestKey"));  // does not fit: refused
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, key);
