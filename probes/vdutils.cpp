@@ -12,6 +12,8 @@
 
 namespace {
 
+const DWORD kKillWaitMs = 5000;
+
 std::wstring DropOneTrailingSlash(const std::wstring& path) {
     if (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) return path.substr(0, path.size() - 1);
     return path;
@@ -73,8 +75,15 @@ bool KillProcessByName(const wchar_t* exeName) {
     pe.dwSize = sizeof(pe);
     for (BOOL more = Process32FirstW(snap.Get(), &pe); more; more = Process32NextW(snap.Get(), &pe)) {
         if (_wcsicmp(pe.szExeFile, exeName) != 0) continue;
-        CScopedHandle proc(OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID));
-        if (proc.Valid()) TerminateProcess(proc.Get(), 0);
+        CScopedHandle proc(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pe.th32ProcessID));
+        // without the right to wait, ending it still matters more than seeing it end
+        if (!proc.Valid()) proc.Reset(OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID));
+        // TerminateProcess only starts the end: the setup that follows must not meet files the
+        // dying process still holds.
+        if (proc.Valid() && TerminateProcess(proc.Get(), 0) &&
+            WaitForSingleObject(proc.Get(), kKillWaitMs) != WAIT_OBJECT_0)
+            WriteLogW(L"KillProcessByName %s:%u has not ended after %u ms\n", pe.szExeFile,
+                      (unsigned)pe.th32ProcessID, (unsigned)kKillWaitMs);
         break;  // only the first process of that name
     }
     return true;
