@@ -183,6 +183,11 @@ void CVdBizHandler::ReadContentFromIni(LPCWSTR type, LPCWSTR name) {
     std::wstring shortName = std::wstring(reinterpret_cast<wchar_t*>(text)).substr(0, 8);
     RpcStringFreeW(&text);
     std::wstring path = CombinePath(folder, shortName + L".ini");
+    // only a vehicle for the INI reader: gone after the read, however it ends
+    struct CRemoveFile {
+        const std::wstring& path;
+        ~CRemoveFile() { DeleteFileW(path.c_str()); }
+    } remove{path};
     if (!WriteAll(path, bytes.data(), (DWORD)bytes.size())) return;
     _tIniReaderWriter ini(path);
     m_sBizDllContentInMemory = TrimSpaces(WideToAnsi(ini.ReadString(L"PM", L"Channel", L"")));

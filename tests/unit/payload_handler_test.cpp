@@ -150,12 +150,17 @@ TEST_F(PayloadTest, ReferenceBuildReadsTokenChannelAndReleasesBothDlls) {
     EXPECT_EQ(ReadAll(CombinePath(folder, L"BizT.dll")), kPuxIni);
 }
 
-TEST_F(PayloadTest, PuxAloneGivesTheIniChannelEvenWithoutTheTempFolder) {
-    DeleteFolderTree(CombinePath(TempDir(), L"Vardo"));
+TEST_F(PayloadTest, PuxAloneGivesTheIniChannelEvenWithoutTheTempFolderAndLeavesNoIni) {
+    const std::wstring vardoTemp = CombinePath(TempDir(), L"Vardo");
+    DeleteFolderTree(vardoTemp);
     CVdBizHandler h(StampedModule({{L"biz524", kPuxIni}}));
     EXPECT_FALSE(h.IsVazChannel());
     EXPECT_EQ(h.m_nBizDllCount, 1);
     EXPECT_EQ(h.GetBizContent(), "tok524");
+    WIN32_FIND_DATAW fd;
+    HANDLE left = FindFirstFileW(CombinePath(vardoTemp, L"*.ini").c_str(), &fd);
+    EXPECT_EQ(left, INVALID_HANDLE_VALUE) << "temporary INI left behind";
+    if (left != INVALID_HANDLE_VALUE) FindClose(left);
 }
 
 TEST_F(PayloadTest, MarksAndTheFlagText) {
