@@ -187,7 +187,7 @@ void CVdBizHandler::ReadContentFromIni(LPCWSTR type, LPCWSTR name) {
     struct CRemoveFile {
         const std::wstring& path;
         ~CRemoveFile() { DeleteFileW(path.c_str()); }
-    } remove{path};
+    } cleanup{path};
     if (!WriteAll(path, bytes.data(), (DWORD)bytes.size())) return;
     _tIniReaderWriter ini(path);
     m_sBizDllContentInMemory = TrimSpaces(WideToAnsi(ini.ReadString(L"PM", L"Channel", L"")));
