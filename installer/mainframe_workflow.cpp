@@ -19,6 +19,7 @@
 #include "probes/hostinfo.h"
 #include "probes/vdutils.h"
 #include "telemetry/telemetry.h"
+#include "telemetry/telemetryutil.h"
 #include "vd_endpoints.h"
 
 using namespace DuiLib;
@@ -124,7 +125,7 @@ void CMainFrameWnd::InitDownloadManager() {
 
 void CMainFrameWnd::StartBehaviorAndStatistics() {
     StartBehaviorWorker(kSub);
-    std::string biz = CVdBizHandler::Inst().GetBizContent();
+    std::string biz = BizContentToUtf8(CVdBizHandler::Inst().GetBizContent());
     PushBehaviorRecord(kBehaviorWindowShown, "1", nullptr, biz.empty() ? nullptr : biz.c_str());
     SendInstallStatics();
 }

@@ -127,9 +127,13 @@ bool ParseInstServerInfo(InstServerInfo* record, const Json::Value& data) {
     }
     if (!ReadX64(item["X64"], r.m_n_x64)) return false;
     if (!r.m_s_hash_value.empty()) {
-        std::string narrow(r.m_s_hash_value.begin(), r.m_s_hash_value.end());
-        for (wchar_t c : r.m_s_hash_value)
-            if (c > 0x7F) narrow.clear();  // outside the alphabet anyway
+        // Decoding ends at the first character outside the alphabet, and every non-ASCII one is;
+        // cut there so no wide character narrows into a letter of the alphabet.
+        std::string narrow;
+        for (wchar_t c : r.m_s_hash_value) {
+            if (c > 0x7F) break;
+            narrow += (char)c;
+        }
         r.m_s_md5 = BytesToLowerHex(Base64Decode(narrow));
         r.m_ws_md5.assign(r.m_s_md5.begin(), r.m_s_md5.end());
     }

@@ -125,3 +125,26 @@ bool ParseStampArgs(const std::vector<std::wstring>& args, StampRequest& request
     }
     return true;
 }
+
+std::wstring VdpmRunFileName(unsigned long pid, const std::wstring& unique) {
+    return L"vdpm_" + std::to_wstring(pid) + L"_" + unique + L".exe";
+}
+
+bool VdpmRunFileOwner(const std::wstring& fileName, unsigned long& pid) {
+    const std::wstring prefix = L"vdpm_";
+    if (fileName.compare(0, prefix.size(), prefix) != 0) return false;
+    size_t end = fileName.find(L'_', prefix.size());
+    if (end == std::wstring::npos || end == prefix.size() || end - prefix.size() > 10) return false;
+    unsigned long long value = 0;
+    for (size_t i = prefix.size(); i < end; ++i) {
+        if (fileName[i] < L'0' || fileName[i] > L'9') return false;
+        value = value * 10 + (fileName[i] - L'0');
+    }
+    if (value > 0xFFFFFFFFull) return false;
+    size_t ext = fileName.find(L".exe", end);
+    if (ext == std::wstring::npos || ext == end + 1) return false;
+    const std::wstring rest = fileName.substr(ext);
+    if (rest != L".exe" && rest != L".exe.tmp") return false;
+    pid = (unsigned long)value;
+    return true;
+}

@@ -23,6 +23,11 @@ unsigned ResourceIdFromName(const std::wstring& name);
 // Returns false for a blank text (nothing to decide on).
 bool ApplyBizFlagText(const std::string& bytes, bool& flag);
 
+// The embedded setup's file for one run: "vdpm_<pid>_<unique>.exe", so two runs never share it.
+std::wstring VdpmRunFileName(unsigned long pid, const std::wstring& unique);
+// The process id in such a name (or in its ".tmp" companion); false for any other name.
+bool VdpmRunFileOwner(const std::wstring& fileName, unsigned long& pid);
+
 // One resource the stamping tool adds, replaces or removes.
 struct StampItem {
     std::wstring kind;   // "biz523", "channel", ...

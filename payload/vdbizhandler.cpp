@@ -7,6 +7,7 @@
 #include "local/inifile.h"
 #include "local/vdlog.h"
 #include "payload/bizrules.h"
+#include "probes/hostinfo.h"
 #include "probes/vdutils.h"
 
 namespace {
@@ -60,6 +61,29 @@ bool WriteAll(const std::wstring& path, const void* data, DWORD size) {
     // a half-written file must not pass for the resource
     if (!ok) DeleteFileW(path.c_str());
     return ok;
+}
+
+bool IsProcessAlive(DWORD pid) {
+    HANDLE p = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!p) return GetLastError() == ERROR_ACCESS_DENIED;  // there, only not ours to ask
+    bool alive = WaitForSingleObject(p, 0) == WAIT_TIMEOUT;
+    CloseHandle(p);
+    return alive;
+}
+
+// Setups left by runs that ended before deleting theirs; a file of a run still alive is its own.
+void RemoveStaleVdpmFiles(const std::wstring& folder) {
+    WIN32_FIND_DATAW fd;
+    CScopedFindHandle find(FindFirstFileW(CombinePath(folder, L"vdpm_*").c_str(), &fd));
+    if (!find.Valid()) return;
+    do {
+        unsigned long pid = 0;
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !VdpmRunFileOwner(fd.cFileName, pid) ||
+            pid == GetCurrentProcessId() || IsProcessAlive(pid))
+            continue;
+        std::wstring stale = CombinePath(folder, fd.cFileName);
+        WriteLogW(L"delete stale vdpm file:%s result:%d\n", stale.c_str(), DeleteFileW(stale.c_str()) ? 1 : 0);
+    } while (FindNextFileW(find.Get(), &fd));
 }
 
 }  // namespace
@@ -160,6 +184,11 @@ void CVdBizHandler::ReadContentFromIni(LPCWSTR type, LPCWSTR name) {
     std::wstring shortName = std::wstring(reinterpret_cast<wchar_t*>(text)).substr(0, 8);
     RpcStringFreeW(&text);
     std::wstring path = CombinePath(folder, shortName + L".ini");
+    // only a vehicle for the INI reader: gone after the read, however it ends
+    struct CRemoveFile {
+        const std::wstring& path;
+        ~CRemoveFile() { DeleteFileW(path.c_str()); }
+    } cleanup{path};
     if (!WriteAll(path, bytes.data(), (DWORD)bytes.size())) return;
     _tIniReaderWriter ini(path);
     m_sBizDllContentInMemory = TrimSpaces(WideToAnsi(ini.ReadString(L"PM", L"Channel", L"")));
@@ -263,8 +292,15 @@ void CVdBizHandler::CheckVdpmInsideFromRc() {
             WriteLogW(L"CheckVdpmInsideFromRc null module...\n");
             return;
         }
-        m_s_vdpm_target = CombinePath(GetVdpmFolder(), L"vdpm.exe");
-        // A setup left by an earlier run must not be taken for this build's own.
+        std::wstring folder = GetVdpmFolder();
+        // One file per run, kept for its retries: runs sharing one name would run, or delete,
+        // each other's setup.
+        if (m_s_vdpm_name.empty()) {
+            RemoveStaleVdpmFiles(folder);
+            m_s_vdpm_name = VdpmRunFileName(GetCurrentProcessId(), MakeShortUniqueName());
+        }
+        m_s_vdpm_target = CombinePath(folder, m_s_vdpm_name);
+        // what an earlier attempt of this run left must not be taken for this build's own
         DeleteFileW(m_s_vdpm_target.c_str());
         m_b_extract_vdpm = true;
         m_nVdpmCount = 0;

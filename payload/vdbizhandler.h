@@ -23,7 +23,8 @@ public:
 
     std::wstring GetChannel() const { return m_s_channel; }
     std::string GetBizContent() const { return m_sBizDllContentInMemory; }
-    // Where CheckVdpmInsideFromRc writes the embedded setup.
+    // Where CheckVdpmInsideFromRc writes the embedded setup: a name of this run's own in
+    // GetVdpmFolder().
     const std::wstring& GetVdpmTargetPath() const { return m_s_vdpm_target; }
     bool IsBizMarked525() const { return m_b_marked_525; }
     bool IsBizFlag528() const { return m_b_flag_528; }
@@ -64,6 +65,7 @@ private:
     bool m_b_has_vdpm_type = false;
     bool m_b_extract_vdpm = false;
     std::wstring m_s_vdpm_target;
+    std::wstring m_s_vdpm_name;  // chosen at the first extraction
     std::wstring m_s_channel;
     bool m_b_marked_525 = false;
     bool m_b_flag_528 = true;

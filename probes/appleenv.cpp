@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <mutex>
 #include <vector>
 
 #include "probes/vdutils.h"
@@ -84,6 +85,43 @@ bool PrependFolderToPath(const std::wstring& path, const std::wstring& folder, s
     if (folder.empty() || Lower(path).find(Lower(folder)) != std::wstring::npos) return false;
     result = folder + L";" + path;
     return true;
+}
+
+namespace {
+
+// The whole value, however long; false when it cannot be had whole (then nothing may be written
+// back: a cut PATH would reach every child process).
+bool ReadProcessPath(std::wstring& out) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        SetLastError(ERROR_SUCCESS);
+        DWORD need = GetEnvironmentVariableW(L"path", nullptr, 0);
+        if (need == 0) {
+            out.clear();
+            return GetLastError() == ERROR_ENVVAR_NOT_FOUND || GetLastError() == ERROR_SUCCESS;
+        }
+        std::vector<wchar_t> buf(need + 1, 0);
+        SetLastError(ERROR_SUCCESS);
+        DWORD got = GetEnvironmentVariableW(L"path", buf.data(), (DWORD)buf.size());
+        if (got < buf.size()) {
+            if (got == 0 && GetLastError() != ERROR_SUCCESS && GetLastError() != ERROR_ENVVAR_NOT_FOUND) return false;
+            out.assign(buf.data(), got);
+            return true;
+        }
+        // it grew between the two calls: ask again
+    }
+    return false;
+}
+
+}  // namespace
+
+bool PutFolderOnProcessPath(const std::wstring& folder) {
+    // probes on two threads must not each write back what the other has not seen
+    static std::mutex s_lock;
+    std::lock_guard<std::mutex> guard(s_lock);
+    std::wstring old, updated;
+    if (!ReadProcessPath(old)) return false;
+    if (!PrependFolderToPath(old, folder, updated)) return false;
+    return SetEnvironmentVariableW(L"path", updated.c_str()) != FALSE;
 }
 
 bool ResolveShortcut(const wchar_t* shortcut, wchar_t* target, wchar_t* description) {
@@ -252,15 +290,7 @@ void CAppleEnvironment::Detect() {
     m_nOs64 = IsNativeOs64() ? 1 : 0;
     FindITunes(m_s_itunes_exe, m_s_itunes_folder, m_nItunes64);
 
-    if (!m_s_itunes_folder.empty()) {
-        // the whole value, however long: a cut PATH would be handed to every child process
-        DWORD need = GetEnvironmentVariableW(L"path", nullptr, 0);
-        std::vector<wchar_t> old(need + 1, 0);
-        if (need) GetEnvironmentVariableW(L"path", old.data(), need + 1);
-        std::wstring updated;
-        if (PrependFolderToPath(old.data(), m_s_itunes_folder, updated))
-            SetEnvironmentVariableW(L"path", updated.c_str());
-    }
+    if (!m_s_itunes_folder.empty()) PutFolderOnProcessPath(m_s_itunes_folder);
     if (!m_s_itunes_folder.empty() && !m_s_itunes_exe.empty()) {
         m_s_itunes_version = GetFileVersionText(m_s_itunes_exe.c_str(), &m_itunes_version);
         m_s_itunes_dll = FileIn(m_s_itunes_folder, L"iTunes.dll");

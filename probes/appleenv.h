@@ -45,3 +45,6 @@ bool ResolveShortcut(const wchar_t* shortcut, wchar_t* target, wchar_t* descript
 std::wstring AppleParentFolder(const std::wstring& path);
 // PATH with the folder put in front, unless it is already there in any letter case.
 bool PrependFolderToPath(const std::wstring& path, const std::wstring& folder, std::wstring& result);
+// Puts the folder in front of this process's PATH unless it is there already; the read and the
+// write are one step for every caller. False when PATH was left as it was.
+bool PutFolderOnProcessPath(const std::wstring& folder);

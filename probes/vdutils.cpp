@@ -12,6 +12,8 @@
 
 namespace {
 
+const DWORD kKillWaitMs = 5000;
+
 std::wstring DropOneTrailingSlash(const std::wstring& path) {
     if (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) return path.substr(0, path.size() - 1);
     return path;
@@ -77,8 +79,15 @@ bool KillProcessByName(const wchar_t* exeName) {
     pe.dwSize = sizeof(pe);
     for (BOOL more = Process32FirstW(snap.Get(), &pe); more; more = Process32NextW(snap.Get(), &pe)) {
         if (_wcsicmp(pe.szExeFile, exeName) != 0) continue;
-        CScopedHandle proc(OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID));
-        if (proc.Valid()) TerminateProcess(proc.Get(), 0);
+        CScopedHandle proc(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pe.th32ProcessID));
+        // without the right to wait, ending it still matters more than seeing it end
+        if (!proc.Valid()) proc.Reset(OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID));
+        // TerminateProcess only starts the end: the setup that follows must not meet files the
+        // dying process still holds.
+        if (proc.Valid() && TerminateProcess(proc.Get(), 0) &&
+            WaitForSingleObject(proc.Get(), kKillWaitMs) != WAIT_OBJECT_0)
+            WriteLogW(L"KillProcessByName %s:%u has not ended after %u ms\n", pe.szExeFile,
+                      (unsigned)pe.th32ProcessID, (unsigned)kKillWaitMs);
         break;  // only the first process of that name
     }
     return true;
@@ -195,6 +204,12 @@ bool IsCurrentModule64() {
 
 std::wstring InstallDirFromUninstallString(const std::wstring& value) {
     std::wstring v = value;
+    // Uninstall strings are often quoted (and may carry arguments after the closing quote):
+    // the folder is that of the quoted path.
+    if (!v.empty() && v.front() == L'"') {
+        size_t close = v.find(L'"', 1);
+        v = v.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
+    }
     if (!v.empty() && v.back() == L'\\') v.pop_back();
     size_t last = v.rfind(L'\\');
     return last == std::wstring::npos ? std::wstring() : v.substr(0, last);

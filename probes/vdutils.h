@@ -24,7 +24,8 @@ bool CreateFolderChain(const std::wstring& path);
 int GetPeBitness(const wchar_t* path);
 
 // Pure rules behind the helpers above (no system calls).
-// Folder part of an uninstall string: one trailing backslash dropped, then up to the last one.
+// Folder part of an uninstall string: the quoted path when it starts with a quote, one trailing
+// backslash dropped, then up to the last one.
 std::wstring InstallDirFromUninstallString(const std::wstring& value);
 // The browser command with the "%1" placeholder cut off, then a space and the address.
 std::wstring BrowserCommandForUrl(const std::wstring& command, const std::wstring& url);

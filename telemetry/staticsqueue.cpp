@@ -171,7 +171,7 @@ void SendInstallStatics() {
         WideCharToMultiByte(CP_THREAD_ACP, 0, L"pamo30", -1, installer, sizeof(installer) - 1, nullptr, nullptr);
         record.SetInstallerName(installer);
         record.SetWifiMac(GetHostNetInfo().GetMac().c_str());
-        record.SetChannel(CVdBizHandler::Inst().GetBizContent().c_str());
+        record.SetChannel(BizContentToUtf8(CVdBizHandler::Inst().GetBizContent()).c_str());
 
         vdStaticsFoundation::CStaticsQueue& queue = vdStaticsFoundation::CStaticsQueue::Inst();
         queue.Push(record);

@@ -22,6 +22,11 @@ std::wstring CodePageToWide(const std::string& text, UINT codePage) {
     return out;
 }
 
+std::string BizContentToUtf8(const std::string& content) {
+    std::wstring wide = CodePageToWide(content.substr(0, content.find('\0')), 936);
+    return WideToCodePage(wide.c_str(), CP_UTF8);
+}
+
 bool JoinCancelling(HANDLE thread, DWORD waitMs) {
     // A post about to finish gets a moment: cancelled, its record would go out again next run.
     if (!thread || WaitForSingleObject(thread, waitMs < 150 ? waitMs : 150) != WAIT_TIMEOUT) return true;

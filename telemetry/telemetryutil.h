@@ -6,6 +6,9 @@
 
 std::string WideToCodePage(const wchar_t* text, UINT codePage);
 std::wstring CodePageToWide(const std::string& text, UINT codePage);
+// The distributor's business content as the records carry it: written as code page 936 text,
+// sent as UTF-8, and ended by the first NUL of a padded resource.
+std::string BizContentToUtf8(const std::string& content);
 
 // Waits for a worker: up to 150 ms as it is, then up to waitMs more while closing the shared POST
 // client's handles, so a post in flight fails instead of running into its timeouts. True when the thread has ended. The

@@ -158,10 +158,16 @@ bool CMenuWnd::Init(const wchar_t* xml, const wchar_t* type, POINT ptScreen) {
         return false;
     }
     // built from WM_CREATE; a markup that cannot be had fails the creation, and the final
-    // message has then already deleted this object
+    // message has then already deleted this object. A window that never came to be had none.
+    bool finalSeen = false;
+    m_pbFinalSeen = &finalSeen;
     HWND hwnd = Create(m_hParent, L"", WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, WS_EX_TOOLWINDOW | WS_EX_TOPMOST,
                        ptScreen.x, ptScreen.y, 0, 0);
-    if (!hwnd) return false;
+    if (!hwnd) {
+        if (!finalSeen) delete this;
+        return false;
+    }
+    m_pbFinalSeen = nullptr;
     CMenuUI* menu = GetMenu();
     ::ShowWindow(m_hWnd, SW_SHOW);
     SetForegroundWindow(m_hWnd);
@@ -288,6 +294,7 @@ LRESULT CMenuWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
 }
 
 void CMenuWnd::OnFinalMessage(HWND) {
+    if (m_pbFinalSeen) *m_pbFinalSeen = true;
     m_pm.RemoveNotifier(this);
     m_pm.ReleaseDialog();
     delete this;

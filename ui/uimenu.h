@@ -94,6 +94,7 @@ private:
     std::wstring m_sType;
     POINT m_ptOrigin = {0, 0};
     bool m_bClosing = false;
+    bool* m_pbFinalSeen = nullptr;  // set while Init creates the window
 };
 
 }  // namespace DuiLib

@@ -44,9 +44,11 @@ HWND CWindowWnd::Create(HWND hwndParent, const wchar_t* pstrName, DWORD dwStyle,
 HWND CWindowWnd::Create(HWND hwndParent, const wchar_t* pstrName, DWORD dwStyle, DWORD dwExStyle, int x, int y, int cx,
                         int cy, HMENU hMenu) {
     if (!RegisterWindowClass()) return nullptr;
-    m_hWnd = CreateWindowExW(dwExStyle, GetWindowClassName(), pstrName, dwStyle, x, y, cx, cy, hwndParent, hMenu,
-                             CPaintManagerUI::GetInstance(), this);
-    return m_hWnd;
+    // m_hWnd is set by WM_NCCREATE and cleared by WM_NCDESTROY. A window whose WM_CREATE failed
+    // has had its final message before this returns, and an object that deletes itself then is
+    // gone: nothing may be written into it here.
+    return CreateWindowExW(dwExStyle, GetWindowClassName(), pstrName, dwStyle, x, y, cx, cy, hwndParent, hMenu,
+                           CPaintManagerUI::GetInstance(), this);
 }
 
 LRESULT CALLBACK CWindowWnd::__WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {

@@ -1,6 +1,7 @@
 """Silent installation end to end: distributor copies of the real vdInstaller.exe, stamped with
 vdstamp.exe exactly as a distributor would, install the real NSIS product package under Wine."""
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -78,6 +79,12 @@ def fresh(clean):
     forget_product()
 
 
+def quote_uninstall_string(folder_win):
+    """Rewrites the registered uninstall string the way many setups write it: quoted."""
+    value = '"%s\\uninst.exe"' % folder_win
+    assert h.reg("add", UNINSTALL_KEY, "/v", "UninstallString", "/d", value, "/f", "/reg:32") == 0
+
+
 def silent(exe, *args):
     rc, _ = h.run(exe, list(args), timeout=120)
     return rc, h.log_messages()
@@ -104,8 +111,13 @@ def biz_folder():
     return os.path.join(h.data_folder(), "Biz")
 
 
-def vdpm_exe():
-    return os.path.join(h.temp_dir(), "Vardo", "vdInstaller", "vdpm.exe")
+# the embedded setup is extracted under a name of the run's own: vdpm_<pid>_<unique>.exe
+VDPM_LOGGED = re.compile(r".*\\Vardo\\vdInstaller\\vdpm_\d+_[0-9A-Za-z]+\.exe")
+
+
+def vdpm_files():
+    folder = os.path.join(h.temp_dir(), "Vardo", "vdInstaller")
+    return [n for n in os.listdir(folder) if n.startswith("vdpm")] if os.path.isdir(folder) else []
 
 
 def start_lingering(path):
@@ -140,7 +152,7 @@ def test_quoted_folder_installs_after_ending_the_running_product(copies, fresh):
     assert open(installed(folder, "BizT.dll"), "rb").read() == PUX_INI
     assert not os.path.exists(installed(folder, "Biz.dll.tmp"))
     assert not os.path.exists(biz_folder())
-    assert not os.path.exists(vdpm_exe())
+    assert vdpm_files() == []
     assert runs(folder) == [], "nothing of the product may be started without /m"
 
     assert "ParseCmdParameters:/d \"C:\\My Apps\\Vardo\" /s" in log
@@ -148,7 +160,7 @@ def test_quoted_folder_installs_after_ending_the_running_product(copies, fresh):
     assert "inst strCmd : /S /D=C:\\My Apps\\Vardo" in log
     assert "read m_bChannelRcContent2Memory:vardox .." in log
     assert "read m_sBizDllContentInMemory:AbCdEf123456 .." in log
-    assert any(l.startswith("delete exe path:") and l.endswith("\\Vardo\\vdInstaller\\vdpm.exe") for l in log)
+    assert any(l.startswith("delete exe path:") and VDPM_LOGGED.fullmatch(l) for l in log)
     assert log.index("vd_execute_process success") < log.index("CheckBizChannelFromRc begin...")
     assert log[-1] == "DoSilentWork end,nResult:0..."
 
@@ -166,6 +178,7 @@ def test_helper_registration_runs_helper_with_m(copies, fresh):
 def test_setup_that_cannot_start_gives_minus_3_and_helper_comes_from_the_registry(copies, fresh):
     registered = r"C:\My Apps\Registered"
     assert silent(copies["full"], "/s", "/d", registered)[0] == 0
+    quote_uninstall_string(registered)
     rc, log = silent(copies["broken"], "/s", "/m", "/d", r"C:\Empty\Vardo")
     assert rc == -3
     assert any(l.startswith("vd_execute_process failure,error:") for l in log)
@@ -173,7 +186,7 @@ def test_setup_that_cannot_start_gives_minus_3_and_helper_comes_from_the_registr
     assert "read from regedit:C:\\My Apps\\Registered\\Helper.exe" in log
     assert runs(registered) == ["Helper.exe| /m"]
     # the remaining steps still ran
-    assert not os.path.exists(vdpm_exe())
+    assert vdpm_files() == []
     assert log[-1] == "DoSilentWork end,nResult:-3..."
 
 
@@ -197,7 +210,8 @@ def test_without_embedded_setup_nothing_is_ended_and_the_result_is_minus_2(copie
         h.kill_windows_processes("Vardo.exe")
     missing = [l for l in log if l.startswith("vdpm exe temp not find:")]
     assert len(missing) == 4
-    assert missing[0].endswith("\\Vardo\\vdInstaller\\vdpm.exe...")
+    assert VDPM_LOGGED.fullmatch(missing[0][:-3]), missing[0]
+    assert len(set(missing)) == 1, "every attempt of one run looks for the same file"
     assert "bSilentMode:1...bVdpmRcInside:0" in log
     assert not any(l.startswith("inst strCmd") for l in log)
     assert not os.path.exists(c_path(r"C:\Apps\Vardo"))
@@ -250,10 +264,12 @@ def test_folder_switch_without_value_falls_back_to_default_then_registry(copies,
     assert os.path.exists(installed(default, "Vardo.exe"))
 
     assert silent(copies["full"], "/s", "/d", r"C:\My Apps\Elsewhere")[0] == 0
+    quote_uninstall_string(r"C:\My Apps\Elsewhere")
     h.clean_data()
-    rc, log = silent(copies["full"], "/d", "/s")
+    rc, log = silent(copies["full"], "/d", "/s", "/m")
     assert rc == 0
     assert "inst strCmd : /S /D=C:\\My Apps\\Elsewhere" in log
+    assert runs(r"C:\My Apps\Elsewhere") == ["Helper.exe| /m"]
 
 
 def test_silent_run_ignores_the_single_instance_guard(copies, fresh):

@@ -372,6 +372,8 @@ def test_embedded_setup_needs_no_server(srv, display, tmp_path):
     assert package_gets(srv) == []
     assert "Vardo.exe" in installed(TARGET)
     assert "delete vdpm inside tmp exe file:" in h.read_log()
+    extracted = os.path.join(h.temp_dir(), "Vardo", "vdInstaller")
+    assert not any(n.startswith("vdpm") for n in os.listdir(extracted)), "the run's extracted setup was left"
 
 
 @pytest.mark.parametrize("cmd_dir,want", [("C:WfGames", r"C:\WfGames"), (r"C:\WfGames\Sub", r"C:\WfGames\Sub"),

@@ -52,7 +52,7 @@ int wmain(int argc, wchar_t** argv) {
 
     OpenLog();
     CVdBizHandler::Inst().CheckBizToMyDocumentBegin();
-    std::string biz = CVdBizHandler::Inst().GetBizContent();
+    std::string biz = BizContentToUtf8(CVdBizHandler::Inst().GetBizContent());
     StartBehaviorWorker(product.c_str());
     for (const std::string& p : pushes) {
         size_t c1 = p.find(':');

@@ -174,6 +174,13 @@ TEST(ServerInfoRules, AnswerShapes) {
     EXPECT_EQ(0, u.m_n_x64);
     EXPECT_EQ("", u.m_s_md5);
     EXPECT_EQ(L"", u.m_ws_md5);
+    // decoding stops at a non-ASCII character and keeps what came before ("YWJj" is "abc"), even
+    // one whose low byte is a letter of the alphabet (U+0141)
+    for (const char* hash : {u8R"([{"HashValue":"YWJj维kAFQ"}])", u8R"([{"HashValue":"YWJjŁŁŁŁ"}])"}) {
+        InstServerInfo t;
+        ASSERT_TRUE(ParseInstServerInfo(&t, ParseJson(hash))) << hash;
+        EXPECT_EQ("616263", t.m_s_md5) << hash;
+    }
     for (const char* x64 : {R"([{"X64":1}])", R"([{"X64":"no"}])", R"([{"X64":2.5}])"}) {
         InstServerInfo t;
         ASSERT_TRUE(ParseInstServerInfo(&t, ParseJson(x64))) << x64;

@@ -9,6 +9,7 @@
 
 #include "local/inifile.h"
 #include "local/vdlog.h"
+#include "payload/bizrules.h"
 #include "payload/rcstamp.h"
 #include "payload/vdbizhandler.h"
 #include "probes/vdutils.h"
@@ -149,12 +150,17 @@ TEST_F(PayloadTest, ReferenceBuildReadsTokenChannelAndReleasesBothDlls) {
     EXPECT_EQ(ReadAll(CombinePath(folder, L"BizT.dll")), kPuxIni);
 }
 
-TEST_F(PayloadTest, PuxAloneGivesTheIniChannelEvenWithoutTheTempFolder) {
-    DeleteFolderTree(CombinePath(TempDir(), L"Vardo"));
+TEST_F(PayloadTest, PuxAloneGivesTheIniChannelEvenWithoutTheTempFolderAndLeavesNoIni) {
+    const std::wstring vardoTemp = CombinePath(TempDir(), L"Vardo");
+    DeleteFolderTree(vardoTemp);
     CVdBizHandler h(StampedModule({{L"biz524", kPuxIni}}));
     EXPECT_FALSE(h.IsVazChannel());
     EXPECT_EQ(h.m_nBizDllCount, 1);
     EXPECT_EQ(h.GetBizContent(), "tok524");
+    WIN32_FIND_DATAW fd;
+    HANDLE left = FindFirstFileW(CombinePath(vardoTemp, L"*.ini").c_str(), &fd);
+    EXPECT_EQ(left, INVALID_HANDLE_VALUE) << "temporary INI left behind";
+    if (left != INVALID_HANDLE_VALUE) FindClose(left);
 }
 
 TEST_F(PayloadTest, MarksAndTheFlagText) {
@@ -176,15 +182,34 @@ TEST_F(PayloadTest, MarksAndTheFlagText) {
 TEST_F(PayloadTest, EmbeddedSetupIsCountedThenWrittenWhole) {
     const std::string setup = Pattern(300 * 1024 + 7, 1);
     CVdBizHandler h(StampedModule({{L"vdpm", setup}}));
-    std::wstring target = CombinePath(CVdBizHandler::GetVdpmFolder(), L"vdpm.exe");
-    DeleteFileW(target.c_str());
+    const std::wstring folder = CVdBizHandler::GetVdpmFolder();
+    // a setup left by a run that has ended is swept; another file of that folder is not
+    const std::wstring stale = CombinePath(folder, VdpmRunFileName(4000000000ul, L"gone"));
+    const std::wstring other = CombinePath(folder, L"vdpm.exe");
+    WriteAll(stale, "old");
+    WriteAll(other, "not a run's");
     EXPECT_TRUE(h.IsVdpmInside());
     EXPECT_EQ(h.m_nVdpmCount, 1);
-    EXPECT_FALSE(PathExists(target)) << "counting must not extract";
+    EXPECT_TRUE(h.GetVdpmTargetPath().empty()) << "counting must not extract";
 
     h.CheckVdpmInsideFromRc();
-    EXPECT_EQ(h.GetVdpmTargetPath(), target);
+    const std::wstring target = h.GetVdpmTargetPath();
+    const std::wstring mine = L"vdpm_" + std::to_wstring(GetCurrentProcessId()) + L"_";
+    EXPECT_EQ(target.substr(0, folder.size() + 1 + mine.size()), CombinePath(folder, mine));
     EXPECT_EQ(ReadAll(target), setup);
+    EXPECT_FALSE(PathExists(stale));
+    EXPECT_EQ(ReadAll(other), "not a run's");
+    DeleteFileW(other.c_str());
+    // a second run beside this one extracts under a name of its own and leaves this one's alone
+    CVdBizHandler second(StampedModule({{L"vdpm", setup}}));
+    second.CheckVdpmInsideFromRc();
+    EXPECT_NE(second.GetVdpmTargetPath(), target);
+    EXPECT_EQ(ReadAll(second.GetVdpmTargetPath()), setup);
+    EXPECT_EQ(ReadAll(target), setup);
+    DeleteFileW(second.GetVdpmTargetPath().c_str());
+    // the run keeps its name across attempts
+    h.CheckVdpmInsideFromRc();
+    EXPECT_EQ(h.GetVdpmTargetPath(), target);
     EXPECT_FALSE(PathExists(target + L".tmp"));
     // once extraction is on, counting writes again
     DeleteFileW(target.c_str());
@@ -195,7 +220,8 @@ TEST_F(PayloadTest, EmbeddedSetupIsCountedThenWrittenWhole) {
     CVdBizHandler none(StampedModule({{L"channel", "c"}}));
     none.CheckVdpmInsideFromRc();
     EXPECT_EQ(none.m_nVdpmCount, 0);
-    EXPECT_FALSE(PathExists(target));
+    EXPECT_FALSE(PathExists(none.GetVdpmTargetPath()));
+    DeleteFileW(target.c_str());
 }
 
 TEST_F(PayloadTest, ChannelFromRcMovesDllsIntoTheInstallFolder) {

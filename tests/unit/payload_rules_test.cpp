@@ -36,6 +36,19 @@ TEST(PayloadRules, Flag528) {
     EXPECT_FALSE(flag);
 }
 
+TEST(PayloadRules, EmbeddedSetupNamesCarryTheirRun) {
+    unsigned long pid = 0;
+    EXPECT_EQ(VdpmRunFileName(4242, L"1a2b3c4d"), L"vdpm_4242_1a2b3c4d.exe");
+    EXPECT_TRUE(VdpmRunFileOwner(VdpmRunFileName(4294967295ul, L"x"), pid));
+    EXPECT_EQ(pid, 4294967295ul);
+    EXPECT_TRUE(VdpmRunFileOwner(L"vdpm_17_ab.exe.tmp", pid));
+    EXPECT_EQ(pid, 17ul);
+    // anything else is not a run's file and is never swept
+    for (const wchar_t* other : {L"vdpm.exe", L"vdpm_.exe", L"vdpm__ab.exe", L"vdpm_12_.exe", L"vdpm_1x_ab.exe",
+                                 L"vdpm_4294967296_ab.exe", L"vdpm_12_ab.exe.bak", L"vdpm_12_ab.dll", L"setup_12_ab.exe"})
+        EXPECT_FALSE(VdpmRunFileOwner(other, pid)) << other;
+}
+
 TEST(StampArgs, AcceptsEveryResourceKind) {
     StampRequest r;
     std::wstring error;

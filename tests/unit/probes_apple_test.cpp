@@ -5,7 +5,9 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "probes/appleenv.h"
@@ -159,6 +161,26 @@ TEST_F(AppleDetect, ITunes64FromInstallDirGoesOnPathOnce) {
     SetEnvironmentVariableW(L"path", (m_path + L";" + upper).c_str());
     env.Detect();
     EXPECT_EQ(m_path + L";" + upper, GetPath());
+
+    // probes on several threads at once: no folder is lost and the old PATH stays whole behind them
+    SetEnvironmentVariableW(L"path", m_path.c_str());
+    std::vector<std::thread> probes;
+    std::atomic<int> ready(0);
+    for (int t = 0; t < 4; ++t)
+        probes.emplace_back([t, &ready] {
+            ++ready;
+            while (ready < 4) Sleep(0);  // all at once, not one after the other
+            for (int i = 0; i < 200; ++i) PutFolderOnProcessPath(L"C:\\vdp" + std::to_wstring(t * 1000 + i) + L"x");
+        });
+    for (auto& p : probes) p.join();
+    std::wstring now = GetPath();
+    int lost = 0;
+    for (int t = 0; t < 4; ++t)
+        for (int i = 0; i < 200; ++i)
+            if (now.find(L"C:\\vdp" + std::to_wstring(t * 1000 + i) + L"x;") == std::wstring::npos) ++lost;
+    EXPECT_EQ(0, lost);
+    ASSERT_GE(now.size(), m_path.size());
+    EXPECT_EQ(now.substr(now.size() - m_path.size()), m_path);
 }
 
 TEST_F(AppleDetect, ITunes32FromRegisteredAppsAndUninstallScan) {

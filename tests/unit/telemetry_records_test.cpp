@@ -8,6 +8,7 @@
 #include "telemetry/behaviorrecord.h"
 #include "telemetry/encryptor.h"
 #include "telemetry/staticsrecord.h"
+#include "telemetry/telemetryutil.h"
 
 using VdFouncationBehaviorGather::BehaviorHostFacts;
 using VdFouncationBehaviorGather::CVdBehaviorGather;
@@ -68,6 +69,14 @@ TEST(StaticsRecord, JsonTextByteForByte) {
     CStatics named;
     named.SetExeName("\xE5\xAE\x89\xE8\xA3\x85.exe");  // "安装.exe"
     EXPECT_NE(std::string::npos, named.Serialize().find("\"exename\":\"\\u5b89\\u88c5.exe\""));
+
+    // business content is code page 936 text, padded with NULs: it enters as UTF-8, cut at the NUL
+    const std::string gbk("\xCE\xAC\xB4\xEF\0\xCE\xAC", 7);  // "维达", NUL, more
+    EXPECT_EQ("\xE7\xBB\xB4\xE8\xBE\xBE", BizContentToUtf8(gbk));
+    EXPECT_EQ("tok-1", BizContentToUtf8("tok-1"));
+    CStatics biz;
+    biz.SetChannel(BizContentToUtf8(gbk).c_str());
+    EXPECT_NE(std::string::npos, biz.Serialize().find("\"channel\":\"\\u7ef4\\u8fbe\""));
 }
 
 TEST(StaticsRecord, TransportEncodingReplacesEveryPlus) {

@@ -1,9 +1,11 @@
-// Markup to controls without a window: the builder's rules, the layouts, and the controls'
+// Markup to controls (and one bare window): the builder's rules, the layouts, and the controls'
 // state and notifications as the installer's windows rely on them; decoding the skin's PNGs.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -276,6 +278,41 @@ TEST(UiNotifyPump, VirtualWindowsFirstCaseInsensitiveThenTheWindow) {
     window.NotifyPump(msg);
     EXPECT_EQ(taker.seen.size(), 1u);
     EXPECT_EQ(window.seen.size(), 3u);
+}
+
+namespace {
+
+// Fails its WM_CREATE and frees itself in its final message, as the settings menu does when its
+// markup cannot be had; the freed block is filled with a pattern that a later write would spoil.
+class CFailingCreateWnd : public CWindowWnd {
+public:
+    explicit CFailingCreateWnd(unsigned char* storage) : m_storage(storage) {}
+
+protected:
+    const wchar_t* GetWindowClassName() const override { return L"VdTestFailingCreateWnd"; }
+    LRESULT HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) override {
+        if (uMsg == WM_CREATE) return -1;
+        return CWindowWnd::HandleMessage(uMsg, wParam, lParam);
+    }
+    void OnFinalMessage(HWND) override {
+        unsigned char* storage = m_storage;
+        this->~CFailingCreateWnd();
+        memset(storage, 0xAB, sizeof(CFailingCreateWnd));
+    }
+
+private:
+    unsigned char* m_storage;
+};
+
+}  // namespace
+
+TEST(UiWindow, AFailedCreationDoesNotWriteIntoAnObjectThatFreedItself) {
+    alignas(CFailingCreateWnd) unsigned char storage[sizeof(CFailingCreateWnd)];
+    CFailingCreateWnd* wnd = new (storage) CFailingCreateWnd(storage);
+    EXPECT_EQ(nullptr, wnd->Create(nullptr, L"", WS_POPUP, 0, 0, 0, 10, 10));
+    size_t spoiled = 0;
+    for (unsigned char b : storage) spoiled += b != 0xAB;
+    EXPECT_EQ(0u, spoiled) << "written after its final message, or the final message never came";
 }
 
 TEST(UiImages, DecodesTheSkinsPngsWithAlphaAndMask) {
