@@ -213,6 +213,8 @@ int wmain(int argc, wchar_t** argv) {
     if (!opt.events.empty()) g_events = _wfopen(opt.events.c_str(), L"ab");
 
     CPaintManagerUI::SetInstance(GetModuleHandleW(nullptr));
+    // screen readers reach the windows through COM, as in the installer
+    const HRESULT com = CoInitialize(nullptr);
     if (!opt.module.empty()) {
         HMODULE res = LoadLibraryExW(opt.module.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
         if (!res) {
@@ -289,6 +291,7 @@ int wmain(int argc, wchar_t** argv) {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     LogEvent(L"exit");
+    if (SUCCEEDED(com)) CoUninitialize();
     if (g_events) fclose(g_events);
     return 0;
 }
