@@ -2,7 +2,9 @@
 // interface of another process (AccessibleObjectFromWindow), and clicks made through it only.
 //
 //   accdriver dump CLASS          one line per child: id, role, name, states, rectangle, value, action
-//   accdriver do CLASS NAME       accDoDefaultAction on the first child with that name
+//   accdriver do CLASS NAME [MS]  accDoDefaultAction on the first child with that name (NAME ending
+//                                 in "*": the first whose name starts so); with MS,
+//                                 then prints the window's WinEvents for that many milliseconds
 //   accdriver hit CLASS X Y       the child under a screen point
 // Exit codes: 0 done, 2 usage, 3 no such window, 4 no accessible object, 5 no such child,
 // 6 the action failed.
@@ -58,6 +60,14 @@ std::wstring Take(BSTR b) {
     for (auto& c : s)
         if (c == L'\t' || c == L'\n' || c == L'\r') c = L' ';
     return s;
+}
+
+HWND g_hwnd = nullptr;
+
+void CALLBACK OnWinEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG idObject, LONG idChild, DWORD, DWORD) {
+    if (hwnd != g_hwnd || idObject != OBJID_CLIENT) return;
+    printf("event=0x%04lx child=%ld\n", static_cast<unsigned long>(event), static_cast<long>(idChild));
+    fflush(stdout);
 }
 
 VARIANT Child(long id) {
@@ -118,14 +128,40 @@ int wmain(int argc, wchar_t** argv) {
     } else if (cmd == L"do" && argc > 3) {
         long count = 0, found = 0;
         acc->get_accChildCount(&count);
-        for (long i = 1; i <= count && !found; ++i)
-            if (Name(acc, i) == argv[3]) found = i;
+        std::wstring want = argv[3];
+        const bool prefix = !want.empty() && want.back() == L'*';
+        if (prefix) want.pop_back();
+        for (long i = 1; i <= count && !found; ++i) {
+            const std::wstring name = Name(acc, i);
+            if (prefix ? name.compare(0, want.size(), want) == 0 : name == want) found = i;
+        }
         if (!found) {
             rc = 5;
         } else {
+            HWINEVENTHOOK hook = nullptr;
+            const int watchMs = argc > 4 ? _wtoi(argv[4]) : 0;
+            if (watchMs > 0) {
+                DWORD pid = 0;
+                GetWindowThreadProcessId(hwnd, &pid);
+                g_hwnd = hwnd;
+                hook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_VALUECHANGE, nullptr, OnWinEvent, pid, 0,
+                                       WINEVENT_OUTOFCONTEXT);
+            }
             HRESULT hr = acc->accDoDefaultAction(Child(found));
             printf("child=%ld hr=0x%08lx\n", found, static_cast<unsigned long>(hr));
             rc = hr == S_OK ? 0 : 6;
+            if (hook) {
+                // out-of-context events arrive as messages to this thread
+                const DWORD end = GetTickCount() + static_cast<DWORD>(watchMs);
+                for (;;) {
+                    const LONG left = static_cast<LONG>(end - GetTickCount());
+                    if (left <= 0) break;
+                    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
+                    MSG msg;
+                    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+                }
+                UnhookWinEvent(hook);
+            }
         }
     } else if (cmd == L"hit" && argc > 4) {
         VARIANT v;
