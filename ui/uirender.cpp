@@ -124,12 +124,11 @@ void CRenderEngine::DrawImage(HDC hDC, const TImageInfo& image, const RECT& rcDe
     TSmoothSource smooth;
     if (bSmooth) {
         DIBSECTION ds = {};
+        // the cache makes every picture top-down (GetObject reports its height as positive all
+        // the same), so the first row in memory is the top one
         if (GetObjectW(image.hBitmap, sizeof(ds), &ds) == sizeof(ds) && ds.dsBm.bmBits && ds.dsBm.bmBitsPixel == 32) {
-            // bottom-up DIBs start at the last row
-            const bool bottomUp = ds.dsBmih.biHeight > 0;
-            BYTE* first = static_cast<BYTE*>(ds.dsBm.bmBits) + (bottomUp ? ds.dsBm.bmWidthBytes * (image.nY - 1) : 0);
-            smooth.bitmap = new Gdiplus::Bitmap(image.nX, image.nY, bottomUp ? -ds.dsBm.bmWidthBytes : ds.dsBm.bmWidthBytes,
-                                                PixelFormat32bppPARGB, first);
+            smooth.bitmap = new Gdiplus::Bitmap(image.nX, image.nY, ds.dsBm.bmWidthBytes, PixelFormat32bppPARGB,
+                                                static_cast<BYTE*>(ds.dsBm.bmBits));
             if (smooth.bitmap->GetLastStatus() != Gdiplus::Ok) {
                 delete smooth.bitmap;
                 smooth.bitmap = nullptr;

@@ -556,7 +556,7 @@ def test_at_150_percent_the_window_its_pages_and_its_clicks_scale(clean, display
             win.shot("dpi144_custom")
             x, y, _, _ = win.geometry()
             rows = h.acc_dump(MAIN_CLASS, "main_dpi144_custom")
-            assert h.acc_child(rows, "安装路径")["rect"] == (x + px(1) + px(82), y + px(254) + px(128), px(370), px(32))
+            assert h.acc_child(rows, "安装路径", "text")["rect"] == (x + px(1) + px(82), y + px(254) + px(128), px(370), px(32))
             # the scaled agree box gates the custom page's install button, as at 100 %
             win.click(at(AGREE_BOX))
             rows = h.acc_dump(MAIN_CLASS)

@@ -94,8 +94,8 @@ def check_screen_reader_view(rows, expect):
         assert r["name"] and r["role"] in h.ACC_ROLES, "control without name or role: %r" % r
         assert "invisible" not in r["states"], r
     for name, (role, states, value) in expect.items():
-        r = h.acc_child(rows, name)
-        assert r["role"] == role and states <= r["states"] and r["value"] == value, r
+        r = h.acc_child(rows, name, role)
+        assert states <= r["states"] and r["value"] == value, r
         if role == "checkbutton":
             assert r["action"] == ("Uncheck" if "checked" in r["states"] else "Check"), r
         elif role == "pushbutton":

@@ -219,8 +219,8 @@ def acc_dump(cls, artefact=None):
     return rows
 
 
-def acc_child(rows, name):
-    found = [r for r in rows[1:] if r["name"] == name]
+def acc_child(rows, name, role=None):
+    found = [r for r in rows[1:] if r["name"] == name and role in (None, r["role"])]
     assert found, "no accessible child named %r in %s" % (name, [r["name"] for r in rows[1:]])
     return found[0]
 
