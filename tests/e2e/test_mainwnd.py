@@ -563,6 +563,9 @@ def test_at_150_percent_the_window_its_pages_and_its_clicks_scale(clean, display
             assert "checked" not in h.acc_child(rows, "我同意")["states"]
             assert "unavailable" in h.acc_child(rows, "立刻安装")["states"]
             win.click(at(CUSTOM_ARROW))
+            assert win.geometry()[2:] == (870, 717), "the gated arrow acted"
+            win.click(at(AGREE_BOX))
+            win.click(at(CUSTOM_ARROW))
             assert h.wait_for(lambda: win.geometry()[2:] == (870, 570), timeout=10), win.geometry()
             # dragging still works from the scaled header, and not from its buttons
             before = win.geometry()

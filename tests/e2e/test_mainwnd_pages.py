@@ -80,6 +80,12 @@ def test_failure_page_and_its_retry_button(run):
     # the failure controls are shown: the red mark beside the progress bar
     r, g, b = win.pixel(RED_MARK, "page3_probe")
     assert r > 180 and g < 120 and b < 120, "no red failure mark"
+    # what a screen reader hears of the failure page: the mark, the line, the retry button, the bar
+    rows = h.acc_dump(MAIN_CLASS, "main_failure")
+    assert all(r["name"] and r["role"] in h.ACC_ROLES for r in rows[1:]), rows
+    assert h.acc_child(rows, "下载失败", "graphic") and h.acc_child(rows, "重试", "pushbutton")
+    bar = h.acc_child(rows, "安装进度", "progressbar")
+    assert re.fullmatch(r"\d{1,3}%", bar["value"]), bar
 
     win.click(RETRY_BTN)
     assert h.wait_for(lambda: log_count("ShowManualDownUI true retry button...") == 1, timeout=10), \
