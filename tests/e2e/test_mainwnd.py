@@ -557,6 +557,13 @@ def test_at_150_percent_the_window_its_pages_and_its_clicks_scale(clean, display
             x, y, _, _ = win.geometry()
             rows = h.acc_dump(MAIN_CLASS, "main_dpi144_custom")
             assert h.acc_child(rows, "安装路径", "text")["rect"] == (x + px(1) + px(82), y + px(254) + px(128), px(370), px(32))
+            # a folder typed through the accessibility interface counts as typed: empty gates install
+            h.acc_set(MAIN_CLASS, "安装路径", "")
+            assert "unavailable" in h.acc_child(h.acc_dump(MAIN_CLASS), "立刻安装")["states"]
+            h.acc_set(MAIN_CLASS, "安装路径", "D:\\Vardo")
+            rows = h.acc_dump(MAIN_CLASS)
+            assert h.acc_child(rows, "安装路径", "text")["value"] == "D:\\Vardo"
+            assert "unavailable" not in h.acc_child(rows, "立刻安装")["states"]
             # the scaled agree box gates the custom page's install button, as at 100 %
             win.click(at(AGREE_BOX))
             rows = h.acc_dump(MAIN_CLASS)

@@ -563,3 +563,17 @@ def test_window_scales_with_the_screen_dpi(dpi, display, tmp_path, skinview_buil
             assert "checked" not in h.acc_child(h.acc_dump("DuiLibSkinViewMain"), "我同意")["states"]
         finally:
             view.stop()
+        if dpi == 96:
+            return  # the box at 100 % has its own checks above
+        view = View(display, tmp_path, "--box", name="dpibox%d" % dpi)
+        try:
+            box = view.rect("box")
+            assert box[2:] == (px(350), px(180))
+            time.sleep(1.0)
+            png = shot(display, "skin_dpi%d_messagebox" % dpi, box, popups=[box])
+            assert bluish(pixel(png, px(100), px(10))), "title strip"
+            assert bluish(pixel(png, px(190), px(140))), "OK button fill"
+            r, g, b = pixel(png, px(60), px(83))
+            assert r > 200 and b < 120, "orange icon"
+        finally:
+            view.stop()

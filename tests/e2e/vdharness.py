@@ -239,6 +239,12 @@ def acc_do(cls, name, watch_ms=0):
     return events
 
 
+def acc_set(cls, name, text):
+    """put_accValue on the named child (what a screen reader's user types into an edit box)."""
+    rc, out = run(os.path.join(BIN, "accdriver.exe"), ["set", cls, name, text], timeout=30)
+    assert rc == 0, "put_accValue on %r: %d %s" % (name, rc, out)
+
+
 class log_pixels:
     """The prefix's screen DPI for the processes started inside the block; the old value (or its
     absence) comes back afterwards."""

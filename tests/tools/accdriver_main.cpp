@@ -6,6 +6,7 @@
 //                                 in "*": the first whose name starts so); with MS,
 //                                 then prints the window's WinEvents for that many milliseconds
 //   accdriver hit CLASS X Y       the child under a screen point
+//   accdriver set CLASS NAME TEXT put_accValue on the first edit box with that name
 // Exit codes: 0 done, 2 usage, 3 no such window, 4 no accessible object, 5 no such child,
 // 6 the action failed.
 #include <windows.h>
@@ -125,6 +126,26 @@ int wmain(int argc, wchar_t** argv) {
         acc->get_accChildCount(&count);
         Out(Line(acc, CHILDID_SELF));
         for (long i = 1; i <= count; ++i) Out(Line(acc, i));
+    } else if (cmd == L"set" && argc > 4) {
+        long count = 0, found = 0;
+        acc->get_accChildCount(&count);
+        for (long i = 1; i <= count && !found; ++i) {
+            // a label may carry the edit box's name too: the editable one is meant
+            VARIANT role;
+            VariantInit(&role);
+            if (Name(acc, i) == argv[3] && SUCCEEDED(acc->get_accRole(Child(i), &role)) && role.vt == VT_I4 &&
+                role.lVal == ROLE_SYSTEM_TEXT)
+                found = i;
+        }
+        if (!found) {
+            rc = 5;
+        } else {
+            BSTR value = SysAllocString(argv[4]);
+            HRESULT hr = acc->put_accValue(Child(found), value);
+            SysFreeString(value);
+            printf("child=%ld hr=0x%08lx\n", found, static_cast<unsigned long>(hr));
+            rc = hr == S_OK ? 0 : 6;
+        }
     } else if (cmd == L"do" && argc > 3) {
         long count = 0, found = 0;
         acc->get_accChildCount(&count);
