@@ -563,8 +563,23 @@ def test_window_scales_with_the_screen_dpi(dpi, display, tmp_path, skinview_buil
             assert "checked" not in h.acc_child(h.acc_dump("DuiLibSkinViewMain"), "我同意")["states"]
         finally:
             view.stop()
-        if dpi == 96:
-            return  # the box at 100 % has its own checks above
+    if dpi == 96:
+        # moved to a 150 % screen: Windows' suggested rectangle, and the layout and pictures follow
+        view = View(display, tmp_path, "--dpi-change", "144", name="dpimoved")
+        try:
+            rect = view.rect("moved")
+            assert rect[2:] == (870, 570)
+            view.wait("^ready$")
+            time.sleep(0.8)
+            png = shot(display, "skin_dpi96_moved_to_144", rect)
+            assert bluish(pixel(png, 345, 447)), "install button picture at its 150 % place"
+            rows = h.acc_dump("DuiLibSkinViewMain")
+            assert h.acc_child(rows, "立刻安装")["rect"] == (rect[0] + 314, rect[1] + 417, 243, 60)
+            assert dark_pixels(png, 64, 511, 60, 24) > 45, "check box text at 150 %"
+        finally:
+            view.stop()
+        return  # the box at 100 % has its own checks above
+    with h.log_pixels(dpi):
         view = View(display, tmp_path, "--box", name="dpibox%d" % dpi)
         try:
             box = view.rect("box")
