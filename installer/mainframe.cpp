@@ -178,8 +178,9 @@ void CMainFrameWnd::ShowUIStatus(int page) {
 void CMainFrameWnd::ResizeClientHeight(int height) {
     RECT rc;
     if (!GetClientRect(m_hWnd, &rc)) return;
-    rc.right = kWindowWidth;
-    rc.bottom = height;
+    // markup lengths: the window's DPI makes them pixels
+    rc.right = m_PaintManager.ScaleValue(kWindowWidth);
+    rc.bottom = m_PaintManager.ScaleValue(height);
     SetWindowPos(m_hWnd, nullptr, 0, 0, rc.right - rc.left, rc.bottom - rc.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

@@ -46,7 +46,7 @@ xvfb_start() {
         if [ -e "/tmp/.X$n-lock" ] && kill -0 "$(tr -d ' ' < "/tmp/.X$n-lock" 2>/dev/null || echo 0)" 2>/dev/null; then
             continue
         fi
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
         XVFB_PID=$!
         for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
         if kill -0 "$XVFB_PID" 2>/dev/null; then export DISPLAY=":$n"; return; fi

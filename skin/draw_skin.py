@@ -25,13 +25,17 @@ def canvas(w, h, color=(0, 0, 0, 0)):
 
 
 def finish(img, name, palette=False):
+    # each picture twice: as the markup sizes it, and at twice that for screens at 150 % and more
+    # ("name@2x.png"; the window picks the set nearest its scale)
     w, h = img.size[0] // SS, img.size[1] // SS
-    out = img.resize((w, h), Image.LANCZOS)
-    if palette:
-        # opaque pictures: 256 dithered colours look the same and weigh a third (the package
-        # travels inside the executable)
-        out = out.quantize(colors=256, method=Image.Quantize.MEDIANCUT, dither=Image.Dither.FLOYDSTEINBERG)
-    out.save(os.path.join(HERE, name), optimize=True)
+    root, ext = os.path.splitext(name)
+    for scale, out_name in ((1, name), (2, root + "@2x" + ext)):
+        out = img.resize((w * scale, h * scale), Image.LANCZOS)
+        if palette:
+            # opaque pictures: 256 dithered colours look the same and weigh a third (the package
+            # travels inside the executable)
+            out = out.quantize(colors=256, method=Image.Quantize.MEDIANCUT, dither=Image.Dither.FLOYDSTEINBERG)
+        out.save(os.path.join(HERE, out_name), optimize=True)
 
 
 def s(v):

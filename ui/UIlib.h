@@ -11,3 +11,4 @@
 #include "ui/uibuilder.h"
 #include "ui/uiwindow.h"
 #include "ui/uimenu.h"
+#include "ui/uiaccess.h"

@@ -5,7 +5,8 @@
 //   skinview --module <exe with the skin> --skin <file.xml> [--events <log>] [--pos x,y]
 //            [--show n1,n2] [--hide n3] [--height h] [--text name=value] [--disable n]
 //            [--uncheck n] [--progress v] [--attr name:key=value] [--box] [--menu] [--menu-on-click]
-//            [--timeout seconds]
+//            [--timeout seconds] [--dpi-change dpi]
+// --dpi-change sends the window the WM_DPICHANGED that a move to a screen of that DPI would bring.
 #include <windows.h>
 
 #include <cstdio>
@@ -50,7 +51,7 @@ std::vector<std::wstring> SplitList(const std::wstring& s) {
 struct TOptions {
     std::wstring module, skin, events, show, hide, disable, uncheck;
     std::vector<std::wstring> texts, attrs;
-    int x = -1, y = -1, height = 0, progress = -1, timeout = 120;
+    int x = -1, y = -1, height = 0, progress = -1, timeout = 120, dpiChange = 0;
     bool box = false, menu = false;
 };
 
@@ -194,6 +195,7 @@ int wmain(int argc, wchar_t** argv) {
         else if (a == L"--height") opt.height = _wtoi(next().c_str());
         else if (a == L"--progress") opt.progress = _wtoi(next().c_str());
         else if (a == L"--timeout") opt.timeout = _wtoi(next().c_str());
+        else if (a == L"--dpi-change") opt.dpiChange = _wtoi(next().c_str());
         else if (a == L"--box") opt.box = true;
         else if (a == L"--menu") opt.menu = true;
         else if (a == L"--menu-on-click") g_menuOnClick = true;
@@ -213,6 +215,8 @@ int wmain(int argc, wchar_t** argv) {
     if (!opt.events.empty()) g_events = _wfopen(opt.events.c_str(), L"ab");
 
     CPaintManagerUI::SetInstance(GetModuleHandleW(nullptr));
+    // screen readers reach the windows through COM, as in the installer
+    const HRESULT com = CoInitialize(nullptr);
     if (!opt.module.empty()) {
         HMODULE res = LoadLibraryExW(opt.module.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
         if (!res) {
@@ -264,6 +268,17 @@ int wmain(int argc, wchar_t** argv) {
     ::ShowWindow(hwnd, SW_SHOWNORMAL);
     UpdateWindow(hwnd);
     LogRect(L"main", hwnd);
+    if (opt.dpiChange > 0) {
+        // the rectangle Windows suggests: the same window scaled from the old DPI to the new one
+        RECT rc;
+        GetWindowRect(hwnd, &rc);
+        const int old = static_cast<int>(pm.GetDPI());
+        rc.right = rc.left + MulDiv(rc.right - rc.left, opt.dpiChange, old);
+        rc.bottom = rc.top + MulDiv(rc.bottom - rc.top, opt.dpiChange, old);
+        SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(opt.dpiChange, opt.dpiChange), reinterpret_cast<LPARAM>(&rc));
+        UpdateWindow(hwnd);
+        LogRect(L"moved", hwnd);
+    }
 
     CMenuLogger menuLogger;
     g_menuLogger = &menuLogger;
@@ -289,6 +304,7 @@ int wmain(int argc, wchar_t** argv) {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     LogEvent(L"exit");
+    if (SUCCEEDED(com)) CoUninitialize();
     if (g_events) fclose(g_events);
     return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <oleacc.h>
+
 #include "ui/uimanager.h"
 #include "ui/uiparse.h"
 #include "ui/uirender.h"
@@ -31,7 +33,12 @@ void CControlUI::SetText(const wchar_t* pstrText) {
     if (t == m_sText) return;
     m_sText = t;
     Invalidate();
+    if (m_pManager) m_pManager->NotifyAccEvent(EVENT_OBJECT_NAMECHANGE, this);
 }
+
+int CControlUI::Scaled(int v) const { return m_pManager ? m_pManager->ScaleValue(v) : v; }
+
+RECT CControlUI::Scaled(const RECT& rc) const { return m_pManager ? m_pManager->ScaleRect(rc) : rc; }
 
 const wchar_t* CControlUI::GetCustomAttribute(const wchar_t* name) const {
     auto it = m_mCustomAttrs.find(name ? name : L"");
@@ -63,14 +70,17 @@ void CControlUI::SetFixedHeight(int cy) {
     NeedParentUpdate();
 }
 
-SIZE CControlUI::EstimateSize(SIZE) { return m_cxyFixed; }
+SIZE CControlUI::EstimateSize(SIZE) { return SIZE{Scaled(m_cxyFixed.cx), Scaled(m_cxyFixed.cy)}; }
 
 void CControlUI::SetVisible(bool bVisible) {
     if (m_bVisible == bVisible) return;
     bool was = IsVisible();
     m_bVisible = bVisible;
     if (m_bFocused && !bVisible && m_pManager) m_pManager->SetFocus(nullptr);
-    if (IsVisible() != was) NeedParentUpdate();
+    if (IsVisible() != was) {
+        NeedParentUpdate();
+        if (m_pManager) m_pManager->AccTreeChanged();
+    }
 }
 
 void CControlUI::SetInternVisible(bool bVisible) {
@@ -83,6 +93,7 @@ void CControlUI::SetEnabled(bool bEnable) {
     m_bEnabled = bEnable;
     if (!bEnable && m_pManager && m_pManager->GetFocus() == this) m_pManager->SetFocus(nullptr);
     Invalidate();
+    if (m_pManager) m_pManager->NotifyAccEvent(EVENT_OBJECT_STATECHANGE, this);
 }
 
 void CControlUI::SetFocus() {
@@ -213,13 +224,13 @@ void CControlUI::ApplyAttributeList(const wchar_t* pstrList) {
 
 bool CControlUI::DrawImage(HDC hDC, const std::wstring& image) {
     if (image.empty()) return false;
-    return CRenderEngine::DrawImageString(hDC, m_rcItem, m_rcPaint, image);
+    return CRenderEngine::DrawImageString(hDC, m_rcItem, m_rcPaint, image, m_pManager ? m_pManager->GetDPI() : 96);
 }
 
 void CControlUI::DoPaint(HDC hDC, const RECT& rcPaint) {
     if (!IntersectRect(&m_rcPaint, &rcPaint, &m_rcItem)) return;
     if (m_cxyBorderRound.cx > 0 && m_cxyBorderRound.cy > 0) {
-        CRenderClip clip(hDC, m_rcItem, m_cxyBorderRound.cx, m_cxyBorderRound.cy);
+        CRenderClip clip(hDC, m_rcItem, Scaled(m_cxyBorderRound.cx), Scaled(m_cxyBorderRound.cy));
         PaintBkColor(hDC);
         PaintBkImage(hDC);
         PaintStatusImage(hDC);
@@ -236,7 +247,7 @@ void CControlUI::DoPaint(HDC hDC, const RECT& rcPaint) {
 void CControlUI::PaintBkColor(HDC hDC) {
     if (!(m_dwBackColor >> 24)) return;
     if (m_cxyBorderRound.cx > 0 && m_cxyBorderRound.cy > 0) {
-        CRenderEngine::FillRoundRect(hDC, m_rcItem, m_cxyBorderRound.cx, m_cxyBorderRound.cy, m_dwBackColor);
+        CRenderEngine::FillRoundRect(hDC, m_rcItem, Scaled(m_cxyBorderRound.cx), Scaled(m_cxyBorderRound.cy), m_dwBackColor);
     } else {
         RECT r;
         if (IntersectRect(&r, &m_rcItem, &m_rcPaint)) CRenderEngine::DrawColor(hDC, r, m_dwBackColor);
@@ -250,9 +261,10 @@ void CControlUI::PaintBorder(HDC hDC) {
     DWORD color = (m_bFocused && m_dwFocusBorderColor) ? m_dwFocusBorderColor : m_dwBorderColor;
     if (!(color >> 24)) return;
     if (m_cxyBorderRound.cx > 0 && m_cxyBorderRound.cy > 0)
-        CRenderEngine::DrawRoundRect(hDC, m_rcItem, m_nBorderSize, m_cxyBorderRound.cx, m_cxyBorderRound.cy, color);
+        CRenderEngine::DrawRoundRect(hDC, m_rcItem, Scaled(m_nBorderSize), Scaled(m_cxyBorderRound.cx),
+                                     Scaled(m_cxyBorderRound.cy), color);
     else
-        CRenderEngine::DrawRect(hDC, m_rcItem, m_nBorderSize, color);
+        CRenderEngine::DrawRect(hDC, m_rcItem, Scaled(m_nBorderSize), color);
 }
 
 // ---- containers ----------------------------------------------------------------------------
@@ -338,8 +350,8 @@ void CContainerUI::SetFloatPos(int iIndex) {
 void CContainerUI::SetPos(RECT rc) {
     CControlUI::SetPos(rc);
     if (m_items.empty()) return;
-    RECT inner = {rc.left + m_rcInset.left, rc.top + m_rcInset.top, rc.right - m_rcInset.right,
-                  rc.bottom - m_rcInset.bottom};
+    const RECT inset = GetInset();
+    RECT inner = {rc.left + inset.left, rc.top + inset.top, rc.right - inset.right, rc.bottom - inset.bottom};
     for (int i = 0; i < GetCount(); ++i) {
         CControlUI* c = m_items[i];
         if (!c->IsVisible()) continue;
@@ -445,18 +457,18 @@ static void StackChildren(std::vector<CControlUI*>& items, const RECT& inner, in
 
 void CVerticalLayoutUI::SetPos(RECT rc) {
     CControlUI::SetPos(rc);
-    RECT inner = {rc.left + m_rcInset.left, rc.top + m_rcInset.top, rc.right - m_rcInset.right,
-                  rc.bottom - m_rcInset.bottom};
-    StackChildren<true>(m_items, inner, m_iChildPadding);
+    const RECT inset = GetInset();
+    RECT inner = {rc.left + inset.left, rc.top + inset.top, rc.right - inset.right, rc.bottom - inset.bottom};
+    StackChildren<true>(m_items, inner, GetChildPadding());
     for (int i = 0; i < GetCount(); ++i)
         if (m_items[i]->IsVisible() && m_items[i]->IsFloat()) SetFloatPos(i);
 }
 
 void CHorizontalLayoutUI::SetPos(RECT rc) {
     CControlUI::SetPos(rc);
-    RECT inner = {rc.left + m_rcInset.left, rc.top + m_rcInset.top, rc.right - m_rcInset.right,
-                  rc.bottom - m_rcInset.bottom};
-    StackChildren<false>(m_items, inner, m_iChildPadding);
+    const RECT inset = GetInset();
+    RECT inner = {rc.left + inset.left, rc.top + inset.top, rc.right - inset.right, rc.bottom - inset.bottom};
+    StackChildren<false>(m_items, inner, GetChildPadding());
     for (int i = 0; i < GetCount(); ++i)
         if (m_items[i]->IsVisible() && m_items[i]->IsFloat()) SetFloatPos(i);
 }

@@ -60,17 +60,18 @@ public:
     virtual void SetPos(RECT rc);
     int GetWidth() const { return m_rcItem.right - m_rcItem.left; }
     int GetHeight() const { return m_rcItem.bottom - m_rcItem.top; }
-    // The markup's `pos` (relative to the parent for floating controls).
-    RECT GetFixedXY() const { return m_rcXY; }
+    // The markup's `pos` (relative to the parent for floating controls). Setters take markup
+    // lengths (96 DPI); getters give pixels at the window's DPI.
+    RECT GetFixedXY() const { return Scaled(m_rcXY); }
     void SetFixedXY(const RECT& rc) { m_rcXY = rc; NeedParentUpdate(); }
-    int GetFixedWidth() const { return m_cxyFixed.cx; }
+    int GetFixedWidth() const { return Scaled(m_cxyFixed.cx); }
     void SetFixedWidth(int cx);
-    int GetFixedHeight() const { return m_cxyFixed.cy; }
+    int GetFixedHeight() const { return Scaled(m_cxyFixed.cy); }
     void SetFixedHeight(int cy);
-    int GetMinWidth() const { return m_cxyMin.cx; }
-    int GetMaxWidth() const { return m_cxyMax.cx; }
-    int GetMinHeight() const { return m_cxyMin.cy; }
-    int GetMaxHeight() const { return m_cxyMax.cy; }
+    int GetMinWidth() const { return Scaled(m_cxyMin.cx); }
+    int GetMaxWidth() const { return Scaled(m_cxyMax.cx); }
+    int GetMinHeight() const { return Scaled(m_cxyMin.cy); }
+    int GetMaxHeight() const { return Scaled(m_cxyMax.cy); }
     bool IsFloat() const { return m_bFloat; }
     void SetFloat(bool b) { m_bFloat = b; NeedParentUpdate(); }
     virtual SIZE EstimateSize(SIZE szAvailable);
@@ -116,6 +117,9 @@ public:
 
 protected:
     bool DrawImage(HDC hDC, const std::wstring& image);
+    // A markup length in pixels at the window's DPI.
+    int Scaled(int v) const;
+    RECT Scaled(const RECT& rc) const;
 
     CPaintManagerUI* m_pManager = nullptr;
     CControlUI* m_pParent = nullptr;
@@ -165,9 +169,9 @@ public:
     virtual bool Remove(CControlUI* pControl);
     virtual void RemoveAll();
 
-    RECT GetInset() const { return m_rcInset; }
+    RECT GetInset() const { return Scaled(m_rcInset); }
     void SetInset(const RECT& rc) { m_rcInset = rc; NeedUpdate(); }
-    int GetChildPadding() const { return m_iChildPadding; }
+    int GetChildPadding() const { return Scaled(m_iChildPadding); }
     void SetChildPadding(int n) { m_iChildPadding = n; NeedUpdate(); }
 
     void SetManager(CPaintManagerUI* pManager, CControlUI* pParent, bool bInit = true) override;

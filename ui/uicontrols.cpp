@@ -1,5 +1,7 @@
 #include "ui/uicontrols.h"
 
+#include <oleacc.h>
+
 #include <algorithm>
 
 #include "ui/uimanager.h"
@@ -68,8 +70,8 @@ void CLabelUI::SetAttribute(const wchar_t* pstrName, const wchar_t* pstrValue) {
 
 void CLabelUI::PaintTextColored(HDC hDC, DWORD color) {
     if (m_sText.empty() || !m_pManager) return;
-    RECT rc = {m_rcItem.left + m_rcTextPadding.left, m_rcItem.top + m_rcTextPadding.top,
-               m_rcItem.right - m_rcTextPadding.right, m_rcItem.bottom - m_rcTextPadding.bottom};
+    const RECT pad = Scaled(m_rcTextPadding);
+    RECT rc = {m_rcItem.left + pad.left, m_rcItem.top + pad.top, m_rcItem.right - pad.right, m_rcItem.bottom - pad.bottom};
     if (m_bShowHtml) CRenderEngine::DrawHtmlText(hDC, m_pManager, rc, m_sText, color, m_iFont, m_uTextStyle);
     else CRenderEngine::DrawText(hDC, m_pManager, rc, m_sText, color, m_iFont, m_uTextStyle);
 }
@@ -236,6 +238,7 @@ void CCheckBoxUI::SetCheck(bool bCheck, bool bTriggerEvent) {
     if (m_bSelected) m_uButtonState |= UISTATE_SELECTED;
     else m_uButtonState &= ~UISTATE_SELECTED;
     Invalidate();
+    if (m_pManager) m_pManager->NotifyAccEvent(EVENT_OBJECT_STATECHANGE, this);
     if (bTriggerEvent && m_pManager) m_pManager->SendNotify(this, L"selectchanged");
 }
 
@@ -277,6 +280,7 @@ void CProgressUI::SetValue(int n) {
     if (n == m_nValue) return;
     m_nValue = n;
     Invalidate();
+    if (m_pManager) m_pManager->NotifyAccEvent(EVENT_OBJECT_VALUECHANGE, this);
 }
 
 void CProgressUI::SetAttribute(const wchar_t* pstrName, const wchar_t* pstrValue) {
@@ -296,9 +300,12 @@ void CProgressUI::PaintStatusImage(HDC hDC) {
     const int w = m_rcItem.right - m_rcItem.left, h = m_rcItem.bottom - m_rcItem.top;
     TImageAttrUI attr;
     if (!ParseImageString(m_sForeImage, attr) || attr.sFile.empty()) return;
-    const TImageInfo* img = GetCachedImage(attr.sFile, attr.bRes, attr.sResType, attr.bMask, attr.dwMask);
+    const UINT dpi = m_pManager ? m_pManager->GetDPI() : 96;
+    int density = 1;
+    const TImageInfo* img = CRenderEngine::GetImageForDpi(attr, dpi, &density);
     if (!img) return;
     RECT src = CRenderEngine::ToRect(attr.rcSource);
+    src = RECT{src.left * density, src.top * density, src.right * density, src.bottom * density};
     if (attr.rcSource.IsZero()) src = RECT{0, 0, img->nX, img->nY};
     RECT dest = m_rcItem;
     const long long range = static_cast<long long>(m_nMax) - m_nMin, done = static_cast<long long>(value) - m_nMin;
@@ -311,8 +318,10 @@ void CProgressUI::PaintStatusImage(HDC hDC) {
         src.top = src.bottom - static_cast<LONG>((src.bottom - src.top) * done / range);
     }
     if (dest.right <= dest.left || dest.bottom <= dest.top) return;
-    CRenderEngine::DrawImage(hDC, *img, dest, m_rcPaint, src, CRenderEngine::ToRect(attr.rcCorner), attr.uFade,
-                             attr.bHole, attr.bTiledX, attr.bTiledY);
+    const RECT corner = CRenderEngine::ToRect(attr.rcCorner);
+    const RECT cornerD = {corner.left * density, corner.top * density, corner.right * density, corner.bottom * density};
+    CRenderEngine::DrawImage(hDC, *img, dest, m_rcPaint, src, cornerD, Scaled(corner), attr.uFade, attr.bHole,
+                             attr.bTiledX, attr.bTiledY, dpi != 96);
 }
 
 // ---- edit ----------------------------------------------------------------------------------
@@ -336,7 +345,9 @@ void* CEditUI::GetInterface(const wchar_t* pstrName) {
 void CEditUI::SetText(const wchar_t* pstrText) {
     std::wstring t = pstrText ? pstrText : L"";
     if (m_uMaxChar && t.size() > m_uMaxChar) t.resize(m_uMaxChar);
+    const bool changed = t != m_sText;
     m_sText = t;
+    if (changed && m_pManager) m_pManager->NotifyAccEvent(EVENT_OBJECT_VALUECHANGE, this);
     if (m_hEditWnd) {
         // the native control reports the change itself (EN_CHANGE)
         SetWindowTextW(m_hEditWnd, m_sText.c_str());
@@ -364,8 +375,8 @@ void CEditUI::SetInternVisible(bool bVisible) {
 }
 
 RECT CEditUI::NativeRect() const {
-    RECT rc = {m_rcItem.left + m_rcTextPadding.left, m_rcItem.top + m_rcTextPadding.top,
-               m_rcItem.right - m_rcTextPadding.right, m_rcItem.bottom - m_rcTextPadding.bottom};
+    const RECT pad = Scaled(m_rcTextPadding);
+    RECT rc = {m_rcItem.left + pad.left, m_rcItem.top + pad.top, m_rcItem.right - pad.right, m_rcItem.bottom - pad.bottom};
     // single line: centred on the text height, as the painted text is
     if (m_pManager) {
         const TFontInfo* f = m_pManager->GetFontInfo(m_iFont);
@@ -579,7 +590,7 @@ void CEditUI::PaintText(HDC hDC) {
 void CEditUI::PaintBorder(HDC hDC) {
     if (m_nBorderSize <= 0) return;
     DWORD color = ((m_bFocused || m_hEditWnd) && m_dwFocusBorderColor) ? m_dwFocusBorderColor : m_dwBorderColor;
-    if (color >> 24) CRenderEngine::DrawRect(hDC, m_rcItem, m_nBorderSize, color);
+    if (color >> 24) CRenderEngine::DrawRect(hDC, m_rcItem, Scaled(m_nBorderSize), color);
 }
 
 }  // namespace DuiLib

@@ -1,10 +1,12 @@
 #include "ui/uimanager.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
 #include <windowsx.h>
 
 #include <algorithm>
 
+#include "ui/uiaccess.h"
 #include "ui/uicontrol.h"
 #include "ui/uicontrols.h"
 #include "ui/uiparse.h"
@@ -21,6 +23,10 @@ constexpr UINT kMaxControlTimers = 0x1000;
 // Posted to itself to send queued notifications; registered, so no window's own number collides.
 UINT AsyncNotifyMessage() {
     static const UINT msg = RegisterWindowMessageW(L"DuiLibAsyncNotify");
+    return msg;
+}
+UINT AccActionMessage() {
+    static const UINT msg = RegisterWindowMessageW(L"DuiLibAccDefaultAction");
     return msg;
 }
 constexpr wchar_t kEditOwnerProp[] = L"DuiLibEditOwner";
@@ -77,6 +83,11 @@ CPaintManagerUI::CPaintManagerUI() {}
 
 CPaintManagerUI::~CPaintManagerUI() {
     ReleaseDialog();
+    if (m_pAccessible) {
+        DetachAccessible(m_pAccessible);
+        ReleaseAccessible(m_pAccessible);
+        m_pAccessible = nullptr;
+    }
     for (auto& f : m_mFonts)
         if (f.second.hFont) DeleteObject(f.second.hFont);
     for (auto& f : m_mFontVariants)
@@ -172,6 +183,8 @@ void CPaintManagerUI::Term() {
 
 void CPaintManagerUI::Init(HWND hWnd) {
     m_hWndPaint = hWnd;
+    // known before the markup is built, so fonts and the window size come out scaled
+    m_uDpi = GetWindowDpi(hWnd);
     auto& list = Globals().managers;
     if (std::find(list.begin(), list.end(), this) == list.end()) list.push_back(this);
 }
@@ -197,6 +210,7 @@ void CPaintManagerUI::ReleaseDialog() {
         if (m_hWndPaint && IsWindow(m_hWndPaint)) ::KillTimer(m_hWndPaint, t.uWinTimer);
     m_vTimers.clear();
     m_vAsyncNotify.clear();
+    m_vAccActions.clear();
     delete root;
 }
 
@@ -217,6 +231,7 @@ void CPaintManagerUI::ReapObjects(CControlUI* pControl) {
         m_pTooltipFor = nullptr;
     }
     if (pControl == m_pRoot) m_pRoot = nullptr;
+    m_vAccActions.erase(std::remove(m_vAccActions.begin(), m_vAccActions.end(), pControl), m_vAccActions.end());
     KillTimer(pControl);
     m_vAsyncNotify.erase(std::remove_if(m_vAsyncNotify.begin(), m_vAsyncNotify.end(),
                                         [pControl](const TNotifyUI& n) { return n.pSender == pControl; }),
@@ -241,7 +256,35 @@ CControlUI* CPaintManagerUI::FindSubControlByName(CControlUI* pParent, const wch
 void CPaintManagerUI::SetInitSize(int cx, int cy) {
     m_szInitWindowSize = {cx, cy};
     if (m_hWndPaint && cx > 0 && cy > 0)
-        SetWindowPos(m_hWndPaint, nullptr, 0, 0, cx, cy, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+        SetWindowPos(m_hWndPaint, nullptr, 0, 0, ScaleValue(cx), ScaleValue(cy), SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+}
+
+UINT CPaintManagerUI::GetWindowDpi(HWND hWnd) {
+    // Windows 10 1607 and later; loaded by name so the program still starts on Windows 7
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const GetDpiForWindowFn pGetDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow"));
+    UINT dpi = (pGetDpiForWindow && hWnd) ? pGetDpiForWindow(hWnd) : 0;
+    if (dpi == 0) {
+        HDC hdc = GetDC(nullptr);
+        if (hdc) {
+            dpi = static_cast<UINT>(GetDeviceCaps(hdc, LOGPIXELSX));
+            ReleaseDC(nullptr, hdc);
+        }
+    }
+    // beyond 500 % is no real screen: a broken setting must not blow the window up
+    return (dpi < 96 || dpi > 480) ? 96 : dpi;
+}
+
+void CPaintManagerUI::SetDPI(UINT dpi) {
+    if (dpi < 96 || dpi > 480) dpi = 96;
+    if (dpi == m_uDpi) return;
+    m_uDpi = dpi;
+    CreateFonts();
+    // the edit box's native control keeps the old font while it is open
+    if (m_pFocus) SetFocus(nullptr);
+    m_bUpdateNeeded = true;
+    if (m_hWndPaint) InvalidateRect(m_hWndPaint, nullptr, FALSE);
 }
 
 void CPaintManagerUI::SetWindowAttribute(const wchar_t* name, const wchar_t* value) {
@@ -278,7 +321,7 @@ void CPaintManagerUI::SetWindowAttribute(const wchar_t* name, const wchar_t* val
 
 static HFONT CreateUIFont(const std::wstring& face, int size, bool bold, bool underline, bool italic) {
     LOGFONTW lf = {};
-    // sizes in markup are pixel heights of the character cell
+    // sizes are pixel heights of the character cell, already scaled for the window's DPI
     lf.lfHeight = -size;
     lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
     lf.lfUnderline = underline;
@@ -298,7 +341,7 @@ bool CPaintManagerUI::AddFont(int id, const wchar_t* name, int size, bool bold, 
     info.bBold = bold;
     info.bUnderline = underline;
     info.bItalic = italic;
-    info.hFont = CreateUIFont(info.sFontName, size, bold, underline, italic);
+    info.hFont = CreateUIFont(info.sFontName, ScaleValue(size), bold, underline, italic);
     if (!info.hFont) return false;
     HDC hdc = GetDC(nullptr);
     if (hdc) {
@@ -323,7 +366,7 @@ const TFontInfo* CPaintManagerUI::GetFontInfo(int id) {
         SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0);
         m_fallbackFont.sFontName = ncm.lfMessageFont.lfFaceName[0] ? ncm.lfMessageFont.lfFaceName : L"Tahoma";
         m_fallbackFont.iSize = 12;
-        m_fallbackFont.hFont = CreateUIFont(m_fallbackFont.sFontName, 12, false, false, false);
+        m_fallbackFont.hFont = CreateUIFont(m_fallbackFont.sFontName, ScaleValue(12), false, false, false);
     }
     return &m_fallbackFont;
 }
@@ -343,9 +386,32 @@ HFONT CPaintManagerUI::GetFontVariant(int id, bool bold, bool underline, bool it
     std::wstring k = f->sFontName + key;
     auto it = m_mFontVariants.find(k);
     if (it != m_mFontVariants.end()) return it->second;
-    HFONT h = CreateUIFont(f->sFontName, f->iSize, bold, underline, italic);
+    HFONT h = CreateUIFont(f->sFontName, ScaleValue(f->iSize), bold, underline, italic);
     m_mFontVariants[k] = h;
     return h ? h : GetFont(id);
+}
+
+void CPaintManagerUI::CreateFonts() {
+    for (auto& f : m_mFontVariants)
+        if (f.second) DeleteObject(f.second);
+    m_mFontVariants.clear();
+    if (m_fallbackFont.hFont) {
+        DeleteObject(m_fallbackFont.hFont);
+        m_fallbackFont.hFont = nullptr;
+    }
+    HDC hdc = GetDC(nullptr);
+    for (auto& it : m_mFonts) {
+        TFontInfo& info = it.second;
+        HFONT h = CreateUIFont(info.sFontName, ScaleValue(info.iSize), info.bBold, info.bUnderline, info.bItalic);
+        if (!h) continue;  // keeps the old size rather than no font
+        if (info.hFont) DeleteObject(info.hFont);
+        info.hFont = h;
+        if (hdc) {
+            CScopedSelect sel(hdc, h);
+            GetTextMetricsW(hdc, &info.tm);
+        }
+    }
+    if (hdc) ReleaseDC(nullptr, hdc);
 }
 
 void CPaintManagerUI::AddDefaultAttributeList(const wchar_t* pstrControlName, const wchar_t* pstrAttrList) {
@@ -359,12 +425,55 @@ const wchar_t* CPaintManagerUI::GetDefaultAttributeList(const wchar_t* pstrContr
 }
 
 bool CPaintManagerUI::DrawImageString(HDC hDC, const RECT& rcItem, const RECT& rcPaint, const std::wstring& image) {
-    return CRenderEngine::DrawImageString(hDC, rcItem, rcPaint, image);
+    return CRenderEngine::DrawImageString(hDC, rcItem, rcPaint, image, m_uDpi);
+}
+
+// ---- accessibility -------------------------------------------------------------------------
+
+void CPaintManagerUI::NotifyAccEvent(DWORD event, CControlUI* pControl) {
+    if (!m_hWndPaint || !m_pRoot || !IsWindow(m_hWndPaint)) return;
+    LONG id = CHILDID_SELF;
+    if (pControl) {
+        std::vector<CControlUI*> list;
+        CollectAccessibleControls(m_pRoot, list);
+        auto it = std::find(list.begin(), list.end(), pControl);
+        if (it == list.end()) return;  // not shown to screen readers
+        id = static_cast<LONG>(it - list.begin()) + 1;
+    }
+    ::NotifyWinEvent(event, m_hWndPaint, OBJID_CLIENT, id);
+}
+
+bool CPaintManagerUI::QueueDefaultAction(CControlUI* pControl) {
+    if (!pControl || !m_hWndPaint) return false;
+    if (std::find(m_vAccActions.begin(), m_vAccActions.end(), pControl) == m_vAccActions.end())
+        m_vAccActions.push_back(pControl);
+    return PostMessageW(m_hWndPaint, AccActionMessage(), 0, 0) != FALSE;
+}
+
+void CPaintManagerUI::RunDefaultActions() {
+    std::vector<CControlUI*> actions;
+    actions.swap(m_vAccActions);
+    for (size_t i = 0; i < actions.size(); ++i) {
+        CControlUI* c = actions[i];
+        // a control deleted by an earlier action was reaped from m_vAccActions, not from this copy
+        if (!c->IsVisible() || !c->IsEnabled() || c->GetManager() != this) continue;
+        // the mouse focuses first, then clicks
+        c->SetFocus();
+        c->Activate();
+        if (!m_pRoot || !IsWindow(m_hWndPaint)) break;  // the click closed the window
+    }
 }
 
 // ---- focus, timers, notifications ------------------------------------------------------------
 
 void CPaintManagerUI::SetFocus(CControlUI* pControl) {
+    struct TFocusEvent {
+        CPaintManagerUI* pm;
+        CControlUI* before;
+        ~TFocusEvent() {
+            if (pm->m_pFocus && pm->m_pFocus != before) pm->NotifyAccEvent(EVENT_OBJECT_FOCUS, pm->m_pFocus);
+        }
+    } focusEvent{this, m_pFocus};
     HWND focused = ::GetFocus();
     if (m_hWndPaint && focused != m_hWndPaint && !(focused && IsChild(m_hWndPaint, focused)) && pControl)
         ::SetFocus(m_hWndPaint);
@@ -584,6 +693,10 @@ void CPaintManagerUI::UpdateLayout() {
     if (IsIconic(m_hWndPaint) || rc.right <= rc.left || rc.bottom <= rc.top) return;
     m_bUpdateNeeded = false;
     m_pRoot->SetPos(rc);
+    if (m_bAccReorder) {
+        m_bAccReorder = false;
+        NotifyAccEvent(EVENT_OBJECT_REORDER, nullptr);
+    }
 }
 
 void CPaintManagerUI::DoPaint() {
@@ -735,6 +848,11 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         lRes = 0;
         return true;
     }
+    if (uMsg == AccActionMessage() && uMsg != 0) {
+        RunDefaultActions();
+        lRes = 0;
+        return true;
+    }
     switch (uMsg) {
         case WM_ERASEBKGND:
             lRes = 1;
@@ -768,10 +886,37 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         }
         case WM_GETMINMAXINFO: {
             auto* mmi = reinterpret_cast<MINMAXINFO*>(lParam);
-            if (m_szMinWindow.cx > 0) mmi->ptMinTrackSize.x = m_szMinWindow.cx;
-            if (m_szMinWindow.cy > 0) mmi->ptMinTrackSize.y = m_szMinWindow.cy;
-            if (m_szMaxWindow.cx > 0) mmi->ptMaxTrackSize.x = m_szMaxWindow.cx;
-            if (m_szMaxWindow.cy > 0) mmi->ptMaxTrackSize.y = m_szMaxWindow.cy;
+            const SIZE mn = GetMinInfo(), mx = GetMaxInfo();
+            if (mn.cx > 0) mmi->ptMinTrackSize.x = mn.cx;
+            if (mn.cy > 0) mmi->ptMinTrackSize.y = mn.cy;
+            if (mx.cx > 0) mmi->ptMaxTrackSize.x = mx.cx;
+            if (mx.cy > 0) mmi->ptMaxTrackSize.y = mx.cy;
+            return false;
+        }
+        case WM_DPICHANGED: {
+            // moved to a screen of another scale: take the size Windows suggests and lay out again
+            SetDPI(LOWORD(wParam));
+            const RECT* rc = reinterpret_cast<const RECT*>(lParam);
+            if (rc)
+                SetWindowPos(m_hWndPaint, nullptr, rc->left, rc->top, rc->right - rc->left, rc->bottom - rc->top,
+                             SWP_NOZORDER | SWP_NOACTIVATE);
+            lRes = 0;
+            return true;
+        }
+        case WM_GETOBJECT: {
+            // only the client is ours; the frame and the rest stay with the system
+            if (static_cast<LONG>(lParam) != static_cast<LONG>(OBJID_CLIENT) || !m_pRoot) return false;
+            if (!m_pAccessible) m_pAccessible = CreateAccessible(this);
+            lRes = AccLresultFromObject(IID_IAccessible, wParam, AccessibleUnknown(m_pAccessible));
+            return lRes != 0;
+        }
+        case WM_DESTROY: {
+            if (m_pAccessible) {
+                // clients may hold the object past the window's life
+                DetachAccessible(m_pAccessible);
+                ReleaseAccessible(m_pAccessible);
+                m_pAccessible = nullptr;
+            }
             return false;
         }
         case WM_TIMER: {

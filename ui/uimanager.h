@@ -23,6 +23,8 @@ struct TFontInfo {
     TEXTMETRICW tm = {};
 };
 
+class CAccessibleUI;
+
 class CPaintManagerUI {
 public:
     CPaintManagerUI();
@@ -70,18 +72,30 @@ public:
     CControlUI* FindControl(POINT pt) const;
     CControlUI* FindSubControlByName(CControlUI* pParent, const wchar_t* pstrName) const;
 
-    // Window attributes from markup.
-    SIZE GetInitSize() const { return m_szInitWindowSize; }
+    // Scale: markup lengths are given at 96 DPI; the window's DPI turns them into pixels.
+    // The window's DPI: GetDpiForWindow where the system has it, else the screen's LOGPIXELSX.
+    static UINT GetWindowDpi(HWND hWnd);
+    UINT GetDPI() const { return m_uDpi; }
+    int ScaleValue(int v) const { return m_uDpi == 96 ? v : MulDiv(v, static_cast<int>(m_uDpi), 96); }
+    RECT ScaleRect(const RECT& rc) const {
+        return RECT{ScaleValue(rc.left), ScaleValue(rc.top), ScaleValue(rc.right), ScaleValue(rc.bottom)};
+    }
+    SIZE ScaleSize(SIZE sz) const { return SIZE{ScaleValue(sz.cx), ScaleValue(sz.cy)}; }
+    // Fonts are made again and the tree laid out again; the window's size is the caller's.
+    void SetDPI(UINT dpi);
+
+    // Window attributes from markup; setters take markup lengths, getters give pixels.
+    SIZE GetInitSize() const { return ScaleSize(m_szInitWindowSize); }
     void SetInitSize(int cx, int cy);
-    RECT GetSizeBox() const { return m_rcSizeBox; }
+    RECT GetSizeBox() const { return ScaleRect(m_rcSizeBox); }
     void SetSizeBox(const RECT& rc) { m_rcSizeBox = rc; }
-    RECT GetCaptionRect() const { return m_rcCaption; }
+    RECT GetCaptionRect() const { return ScaleRect(m_rcCaption); }
     void SetCaptionRect(const RECT& rc) { m_rcCaption = rc; }
-    SIZE GetRoundCorner() const { return m_szRoundCorner; }
+    SIZE GetRoundCorner() const { return ScaleSize(m_szRoundCorner); }
     void SetRoundCorner(int cx, int cy) { m_szRoundCorner = {cx, cy}; }
-    SIZE GetMinInfo() const { return m_szMinWindow; }
+    SIZE GetMinInfo() const { return ScaleSize(m_szMinWindow); }
     void SetMinInfo(int cx, int cy) { m_szMinWindow = {cx, cy}; }
-    SIZE GetMaxInfo() const { return m_szMaxWindow; }
+    SIZE GetMaxInfo() const { return ScaleSize(m_szMaxWindow); }
     void SetMaxInfo(int cx, int cy) { m_szMaxWindow = {cx, cy}; }
     void SetWindowAttribute(const wchar_t* name, const wchar_t* value);
 
@@ -99,6 +113,13 @@ public:
     // Default attribute lists by control class.
     void AddDefaultAttributeList(const wchar_t* pstrControlName, const wchar_t* pstrAttrList);
     const wchar_t* GetDefaultAttributeList(const wchar_t* pstrControlName) const;
+
+    // Accessibility: WinEvents for a control of this window (nullptr: the client itself).
+    void NotifyAccEvent(DWORD event, CControlUI* pControl);
+    // Controls were shown or hidden: screen readers hear of it after the next layout.
+    void AccTreeChanged() { m_bAccReorder = true; }
+    // The click a mouse would make, run from the window's queue; false when it cannot be posted.
+    bool QueueDefaultAction(CControlUI* pControl);
 
     // Drawing an image attribute of a control (looked up in the cache).
     bool DrawImageString(HDC hDC, const RECT& rcItem, const RECT& rcPaint, const std::wstring& image);
@@ -143,6 +164,8 @@ private:
     void ShowToolTip(CControlUI* pControl, POINT pt);
     void HideToolTip();
     void DispatchPendingNotifications();
+    void RunDefaultActions();
+    void CreateFonts();
     void ArmMouseTracking(bool hover);
     CControlUI* FindShortcutControl(wchar_t ch) const;
 
@@ -194,6 +217,11 @@ private:
     std::vector<IMessageFilterUI*> m_vMessageFilters;
     std::vector<TNotifyUI> m_vAsyncNotify;
     bool m_bAsyncPosted = false;
+
+    UINT m_uDpi = 96;
+    CAccessibleUI* m_pAccessible = nullptr;
+    std::vector<CControlUI*> m_vAccActions;
+    bool m_bAccReorder = false;
 };
 
 }  // namespace DuiLib

@@ -77,10 +77,11 @@ void CMenuElementUI::SetHot(bool hot) {
 }
 
 SIZE CMenuElementUI::EstimateSize(SIZE) {
-    SIZE sz = {0, m_cxyFixed.cy > 0 ? m_cxyFixed.cy : 22};
+    SIZE sz = {0, Scaled(m_cxyFixed.cy > 0 ? m_cxyFixed.cy : 22)};
     CMenuUI* menu = Menu();
     int font = m_iFont >= 0 ? m_iFont : (menu ? menu->m_iItemFont : -1);
-    RECT pad = menu ? menu->m_rcItemTextPadding : RECT{0, 0, 0, 0};
+    RECT pad = Scaled(menu ? menu->m_rcItemTextPadding : RECT{0, 0, 0, 0});
+    const RECT own = Scaled(m_rcTextPadding);
     if (m_pManager) {
         HDC hdc = GetDC(m_pManager->GetPaintWindow());
         if (hdc) {
@@ -94,8 +95,8 @@ SIZE CMenuElementUI::EstimateSize(SIZE) {
             sz.cx = t.cx;
         }
     }
-    sz.cx += pad.left + pad.right + m_rcTextPadding.left + m_rcTextPadding.right;
-    if (m_cxyFixed.cx > 0) sz.cx = m_cxyFixed.cx;
+    sz.cx += pad.left + pad.right + own.left + own.right;
+    if (m_cxyFixed.cx > 0) sz.cx = Scaled(m_cxyFixed.cx);
     return sz;
 }
 
@@ -119,9 +120,10 @@ void CMenuElementUI::PaintText(HDC hDC) {
     else if ((m_uButtonState & UISTATE_HOT) && menu && menu->m_dwItemHotTextColor)
         color = menu->m_dwItemHotTextColor;
     if (m_sText.empty() || !m_pManager) return;
-    RECT pad = menu ? menu->m_rcItemTextPadding : RECT{0, 0, 0, 0};
-    RECT rc = {m_rcItem.left + pad.left + m_rcTextPadding.left, m_rcItem.top + pad.top + m_rcTextPadding.top,
-               m_rcItem.right - pad.right - m_rcTextPadding.right, m_rcItem.bottom - pad.bottom - m_rcTextPadding.bottom};
+    const RECT pad = Scaled(menu ? menu->m_rcItemTextPadding : RECT{0, 0, 0, 0});
+    const RECT own = Scaled(m_rcTextPadding);
+    RECT rc = {m_rcItem.left + pad.left + own.left, m_rcItem.top + pad.top + own.top,
+               m_rcItem.right - pad.right - own.right, m_rcItem.bottom - pad.bottom - own.bottom};
     int font = m_iFont >= 0 ? m_iFont : (menu ? menu->m_iItemFont : -1);
     if (m_bShowHtml) CRenderEngine::DrawHtmlText(hDC, m_pManager, rc, m_sText, color, font, m_uTextStyle);
     else CRenderEngine::DrawText(hDC, m_pManager, rc, m_sText, color, font, m_uTextStyle);
@@ -233,9 +235,9 @@ LRESULT CMenuWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
                 if (!item->IsVisible()) continue;
                 SIZE sz = item->EstimateSize(SIZE{0, 0});
                 w = std::max<int>(w, sz.cx);
-                h += sz.cy > 0 ? sz.cy : 22;
+                h += sz.cy > 0 ? sz.cy : m_pm.ScaleValue(22);
             }
-            w = std::max(w + 24, 96) + inset.left + inset.right;
+            w = std::max(w + m_pm.ScaleValue(24), m_pm.ScaleValue(96)) + inset.left + inset.right;
             h += inset.top + inset.bottom;
             MONITORINFO mi = {};
             mi.cbSize = sizeof(mi);

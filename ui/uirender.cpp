@@ -30,24 +30,50 @@ bool Intersects(const RECT& a, const RECT& b) {
     return IntersectRect(&t, &a, &b) != FALSE;
 }
 
-void BlendPart(HDC hDC, HDC hSrc, const RECT& d, const RECT& s, BYTE fade) {
+// The image's pixels for GDI+ without a copy: the cached DIB is top-down premultiplied BGRA.
+struct TSmoothSource {
+    Gdiplus::Bitmap* bitmap = nullptr;
+    ~TSmoothSource() { delete bitmap; }
+};
+
+void BlendPart(HDC hDC, HDC hSrc, const RECT& d, const RECT& s, BYTE fade, Gdiplus::Bitmap* smooth = nullptr) {
     if (d.right <= d.left || d.bottom <= d.top || s.right <= s.left || s.bottom <= s.top) return;
+    const bool sameSize = d.right - d.left == s.right - s.left && d.bottom - d.top == s.bottom - s.top;
+    if (smooth && !sameSize) {
+        // GDI stretches by dropping or repeating pixels; a scaled skin needs real filtering
+        Gdiplus::Graphics g(hDC);
+        g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+        g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+        g.SetCompositingMode(Gdiplus::CompositingModeSourceOver);
+        Gdiplus::ImageAttributes ia;
+        // edges are not blended with transparent pixels outside the source
+        ia.SetWrapMode(Gdiplus::WrapModeTileFlipXY);
+        if (fade != 255) {
+            Gdiplus::ColorMatrix cm = {{{1, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {0, 0, 1, 0, 0}, {0, 0, 0, fade / 255.0f, 0},
+                                        {0, 0, 0, 0, 1}}};
+            ia.SetColorMatrix(&cm);
+        }
+        g.DrawImage(smooth, Gdiplus::Rect(d.left, d.top, d.right - d.left, d.bottom - d.top), s.left, s.top,
+                    s.right - s.left, s.bottom - s.top, Gdiplus::UnitPixel, &ia);
+        return;
+    }
     BLENDFUNCTION bf = {AC_SRC_OVER, 0, fade, AC_SRC_ALPHA};
     AlphaBlend(hDC, d.left, d.top, d.right - d.left, d.bottom - d.top, hSrc, s.left, s.top, s.right - s.left,
                s.bottom - s.top, bf);
 }
 
-void TilePart(HDC hDC, HDC hSrc, const RECT& d, const RECT& s, BYTE fade, bool tx, bool ty, const RECT& rcPaint) {
+void TilePart(HDC hDC, HDC hSrc, const RECT& d, const RECT& s, BYTE fade, bool tx, bool ty, const RECT& rcPaint,
+              int stepW = 0, int stepH = 0, Gdiplus::Bitmap* smooth = nullptr) {
     const int sw = s.right - s.left, sh = s.bottom - s.top;
     if (sw <= 0 || sh <= 0) return;
     const int dw = d.right - d.left, dh = d.bottom - d.top;
-    const int stepX = tx ? sw : dw, stepY = ty ? sh : dh;
+    const int stepX = tx ? (stepW > 0 ? stepW : sw) : dw, stepY = ty ? (stepH > 0 ? stepH : sh) : dh;
     if (stepX <= 0 || stepY <= 0) return;
     CRenderClip clip(hDC, d);
     for (int y = d.top; y < d.bottom; y += stepY) {
         for (int x = d.left; x < d.right; x += stepX) {
             RECT piece = {x, y, x + stepX, y + stepY};
-            if (Intersects(piece, rcPaint)) BlendPart(hDC, hSrc, piece, s, fade);
+            if (Intersects(piece, rcPaint)) BlendPart(hDC, hSrc, piece, s, fade, smooth);
         }
     }
 }
@@ -74,8 +100,14 @@ void AddRoundRect(Gdiplus::GraphicsPath& path, float x, float y, float w, float 
 }  // namespace
 
 void CRenderEngine::DrawImage(HDC hDC, const TImageInfo& image, const RECT& rcDest, const RECT& rcPaint,
-                              const RECT& rcSourceIn, const RECT& rcCorner, BYTE uFade, bool bHole, bool bTiledX,
+                              const RECT& rcSource, const RECT& rcCorner, BYTE uFade, bool bHole, bool bTiledX,
                               bool bTiledY) {
+    DrawImage(hDC, image, rcDest, rcPaint, rcSource, rcCorner, rcCorner, uFade, bHole, bTiledX, bTiledY, false);
+}
+
+void CRenderEngine::DrawImage(HDC hDC, const TImageInfo& image, const RECT& rcDest, const RECT& rcPaint,
+                              const RECT& rcSourceIn, const RECT& rcCorner, const RECT& rcDestCorner, BYTE uFade,
+                              bool bHole, bool bTiledX, bool bTiledY, bool bSmooth) {
     if (!image.hBitmap || uFade == 0 || !Intersects(rcDest, rcPaint)) return;
     // A source outside the bitmap is cut to it, so a wrong number never reads past the pixels.
     RECT s = rcSourceIn;
@@ -89,6 +121,20 @@ void CRenderEngine::DrawImage(HDC hDC, const TImageInfo& image, const RECT& rcDe
     CScopedMemDC mem(hDC);
     if (!mem.Get()) return;
     CScopedSelect sel(mem.Get(), image.hBitmap);
+    TSmoothSource smooth;
+    if (bSmooth) {
+        DIBSECTION ds = {};
+        // the cache makes every picture top-down (GetObject reports its height as positive all
+        // the same), so the first row in memory is the top one
+        if (GetObjectW(image.hBitmap, sizeof(ds), &ds) == sizeof(ds) && ds.dsBm.bmBits && ds.dsBm.bmBitsPixel == 32) {
+            smooth.bitmap = new Gdiplus::Bitmap(image.nX, image.nY, ds.dsBm.bmWidthBytes, PixelFormat32bppPARGB,
+                                                static_cast<BYTE*>(ds.dsBm.bmBits));
+            if (smooth.bitmap->GetLastStatus() != Gdiplus::Ok) {
+                delete smooth.bitmap;
+                smooth.bitmap = nullptr;
+            }
+        }
+    }
     const RECT& d = rcDest;
     RECT c = rcCorner;
     const int sw = s.right - s.left, sh = s.bottom - s.top;
@@ -98,14 +144,24 @@ void CRenderEngine::DrawImage(HDC hDC, const TImageInfo& image, const RECT& rcDe
     c.top = std::max<LONG>(0, std::min<LONG>(c.top, sh));
     c.bottom = std::max<LONG>(0, std::min<LONG>(c.bottom, sh - c.top));
     const bool corners = c.left || c.top || c.right || c.bottom;
+    // a tile keeps the picture's scale: its size on screen follows the corners' scale
+    const int stepW = rcCorner.left > 0 && rcDestCorner.left > 0 ? MulDiv(sw, rcDestCorner.left, rcCorner.left)
+                                                                 : (bSmooth ? 0 : sw);
+    const int stepH = rcCorner.top > 0 && rcDestCorner.top > 0 ? MulDiv(sh, rcDestCorner.top, rcCorner.top)
+                                                               : (bSmooth ? 0 : sh);
     if (!corners) {
-        if (bTiledX || bTiledY) TilePart(hDC, mem.Get(), d, s, uFade, bTiledX, bTiledY, rcPaint);
-        else BlendPart(hDC, mem.Get(), d, s, uFade);
+        if (bTiledX || bTiledY) TilePart(hDC, mem.Get(), d, s, uFade, bTiledX, bTiledY, rcPaint, stepW, stepH, smooth.bitmap);
+        else BlendPart(hDC, mem.Get(), d, s, uFade, smooth.bitmap);
         return;
     }
+    // corners on screen at their own scale, within the source's cut
+    const RECT dc = {rcCorner.left ? MulDiv(c.left, rcDestCorner.left, rcCorner.left) : 0,
+                     rcCorner.top ? MulDiv(c.top, rcDestCorner.top, rcCorner.top) : 0,
+                     rcCorner.right ? MulDiv(c.right, rcDestCorner.right, rcCorner.right) : 0,
+                     rcCorner.bottom ? MulDiv(c.bottom, rcDestCorner.bottom, rcCorner.bottom) : 0};
     // nine pieces: corners keep their size, edges stretch one way, the middle both ways
-    const int dl = std::min<int>(c.left, dw), dr = std::min<int>(c.right, dw - dl);
-    const int dt = std::min<int>(c.top, dh), db = std::min<int>(c.bottom, dh - dt);
+    const int dl = std::min<int>(dc.left, dw), dr = std::min<int>(dc.right, dw - dl);
+    const int dt = std::min<int>(dc.top, dh), db = std::min<int>(dc.bottom, dh - dt);
     const LONG dxs[4] = {d.left, d.left + dl, d.right - dr, d.right};
     const LONG dys[4] = {d.top, d.top + dt, d.bottom - db, d.bottom};
     const LONG sxs[4] = {s.left, s.left + c.left, s.right - c.right, s.right};
@@ -116,17 +172,37 @@ void CRenderEngine::DrawImage(HDC hDC, const TImageInfo& image, const RECT& rcDe
             RECT dp = {dxs[col], dys[row], dxs[col + 1], dys[row + 1]};
             RECT sp = {sxs[col], sys[row], sxs[col + 1], sys[row + 1]};
             if (!Intersects(dp, rcPaint)) continue;
-            if (row == 1 && col == 1 && (bTiledX || bTiledY)) TilePart(hDC, mem.Get(), dp, sp, uFade, bTiledX, bTiledY, rcPaint);
-            else BlendPart(hDC, mem.Get(), dp, sp, uFade);
+            if (row == 1 && col == 1 && (bTiledX || bTiledY))
+                TilePart(hDC, mem.Get(), dp, sp, uFade, bTiledX, bTiledY, rcPaint, 0, 0, smooth.bitmap);
+            else BlendPart(hDC, mem.Get(), dp, sp, uFade, smooth.bitmap);
         }
     }
 }
 
-bool CRenderEngine::DrawImageAttr(HDC hDC, const RECT& rcItem, const RECT& rcPaint, const TImageAttrUI& attr) {
+const TImageInfo* CRenderEngine::GetImageForDpi(const TImageAttrUI& attr, UINT dpi, int* pDensity) {
+    if (pDensity) *pDensity = 1;
+    if (dpi > 120 && !attr.bRes) {
+        // "name.png" -> "name@2x.png"
+        std::wstring hi = attr.sFile;
+        size_t dot = hi.find_last_of(L'.');
+        size_t slash = hi.find_last_of(L"\\/");
+        if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) dot = hi.size();
+        hi.insert(dot, L"@2x");
+        if (const TImageInfo* img = GetCachedImage(hi, false, attr.sResType, attr.bMask, attr.dwMask)) {
+            if (pDensity) *pDensity = 2;
+            return img;
+        }
+    }
+    return GetCachedImage(attr.sFile, attr.bRes, attr.sResType, attr.bMask, attr.dwMask);
+}
+
+bool CRenderEngine::DrawImageAttr(HDC hDC, const RECT& rcItem, const RECT& rcPaint, const TImageAttrUI& attr, UINT dpi) {
+    if (dpi < 96) dpi = 96;
+    auto px = [dpi](LONG v) { return dpi == 96 ? v : static_cast<LONG>(MulDiv(v, static_cast<int>(dpi), 96)); };
     RECT dest = rcItem;
     if (attr.bDest) {
-        dest = RECT{rcItem.left + attr.rcDest.left, rcItem.top + attr.rcDest.top, rcItem.left + attr.rcDest.right,
-                    rcItem.top + attr.rcDest.bottom};
+        dest = RECT{rcItem.left + px(attr.rcDest.left), rcItem.top + px(attr.rcDest.top),
+                    rcItem.left + px(attr.rcDest.right), rcItem.top + px(attr.rcDest.bottom)};
         // a destination is kept inside its control
         dest.right = std::min(dest.right, rcItem.right);
         dest.bottom = std::min(dest.bottom, rcItem.bottom);
@@ -137,17 +213,31 @@ bool CRenderEngine::DrawImageAttr(HDC hDC, const RECT& rcItem, const RECT& rcPai
         if (IntersectRect(&r, &dest, &rcPaint)) DrawColor(hDC, r, attr.dwColor);
         return true;
     }
-    const TImageInfo* img = GetCachedImage(attr.sFile, attr.bRes, attr.sResType, attr.bMask, attr.dwMask);
+    if (dpi == 96) {
+        const TImageInfo* img = GetCachedImage(attr.sFile, attr.bRes, attr.sResType, attr.bMask, attr.dwMask);
+        if (!img) return false;
+        DrawImage(hDC, *img, dest, rcPaint, ToRect(attr.rcSource), ToRect(attr.rcCorner), attr.uFade, attr.bHole,
+                  attr.bTiledX, attr.bTiledY);
+        return true;
+    }
+    int density = 1;
+    const TImageInfo* img = GetImageForDpi(attr, dpi, &density);
     if (!img) return false;
-    DrawImage(hDC, *img, dest, rcPaint, ToRect(attr.rcSource), ToRect(attr.rcCorner), attr.uFade, attr.bHole,
-              attr.bTiledX, attr.bTiledY);
+    // source and corners are written in the plain picture's pixels
+    const RECT src = ToRect(attr.rcSource), corner = ToRect(attr.rcCorner);
+    const RECT srcD = {src.left * density, src.top * density, src.right * density, src.bottom * density};
+    const RECT cornerD = {corner.left * density, corner.top * density, corner.right * density, corner.bottom * density};
+    const RECT cornerScreen = {px(corner.left), px(corner.top), px(corner.right), px(corner.bottom)};
+    DrawImage(hDC, *img, dest, rcPaint, srcD, cornerD, cornerScreen, attr.uFade, attr.bHole, attr.bTiledX, attr.bTiledY,
+              true);
     return true;
 }
 
-bool CRenderEngine::DrawImageString(HDC hDC, const RECT& rcItem, const RECT& rcPaint, const std::wstring& image) {
+bool CRenderEngine::DrawImageString(HDC hDC, const RECT& rcItem, const RECT& rcPaint, const std::wstring& image,
+                                    UINT dpi) {
     TImageAttrUI attr;
     if (!ParseImageString(image, attr)) return false;
-    return DrawImageAttr(hDC, rcItem, rcPaint, attr);
+    return DrawImageAttr(hDC, rcItem, rcPaint, attr, dpi);
 }
 
 void CRenderEngine::DrawColor(HDC hDC, const RECT& rc, DWORD color) {

@@ -31,9 +31,20 @@ public:
     static void DrawImage(HDC hDC, const TImageInfo& image, const RECT& rcDest, const RECT& rcPaint,
                           const RECT& rcSource, const RECT& rcCorner, BYTE uFade, bool bHole, bool bTiledX,
                           bool bTiledY);
-    // An image attribute relative to rcItem. False when nothing could be drawn.
-    static bool DrawImageString(HDC hDC, const RECT& rcItem, const RECT& rcPaint, const std::wstring& image);
-    static bool DrawImageAttr(HDC hDC, const RECT& rcItem, const RECT& rcPaint, const TImageAttrUI& attr);
+    // The same with the corners' size on screen given apart from their size in the picture, for
+    // pictures drawn at another scale; bSmooth resamples with high-quality filtering.
+    static void DrawImage(HDC hDC, const TImageInfo& image, const RECT& rcDest, const RECT& rcPaint,
+                          const RECT& rcSource, const RECT& rcCorner, const RECT& rcDestCorner, BYTE uFade,
+                          bool bHole, bool bTiledX, bool bTiledY, bool bSmooth);
+    // The picture of an image attribute for a DPI: its "@2x" drawing above 120 DPI when the skin
+    // has one (*pDensity 2), else the plain one (*pDensity 1).
+    static const TImageInfo* GetImageForDpi(const TImageAttrUI& attr, UINT dpi, int* pDensity);
+    // An image attribute relative to rcItem; its lengths are markup lengths, scaled to `dpi`.
+    // False when nothing could be drawn.
+    static bool DrawImageString(HDC hDC, const RECT& rcItem, const RECT& rcPaint, const std::wstring& image,
+                                UINT dpi = 96);
+    static bool DrawImageAttr(HDC hDC, const RECT& rcItem, const RECT& rcPaint, const TImageAttrUI& attr,
+                              UINT dpi = 96);
 
     // Solid fill honouring the colour's alpha.
     static void DrawColor(HDC hDC, const RECT& rc, DWORD color);

@@ -534,3 +534,51 @@ def test_browse_dialog_fills_the_folder_box_and_cancel_changes_nothing(app):
     win.click(DIR_EDIT)
     assert focused_text() == ("Edit", h.to_windows(h.desktop()) + "\\Vardo")
     assert is_blue_button(win.pixel(INSTALL_NOW, "custom_browsed"))
+
+
+def test_at_150_percent_the_window_its_pages_and_its_clicks_scale(clean, display):
+    def px(v):
+        return int(v * 1.5 + 0.5)
+
+    def at(pos):
+        return px(pos[0]), px(pos[1])
+
+    with h.log_pixels(144):
+        proc = h.start(h.EXE, [], env=dict(display.env(), **NO_NETWORK))
+        win = Window(display)
+        try:
+            win.wait()
+            assert win.geometry()[2:] == (870, 570)
+            win.shot("dpi144_welcome")
+            win.click(at(CUSTOM_INSTALL))
+            assert h.wait_for(lambda: win.geometry()[2:] == (870, 717), timeout=10), win.geometry()
+            time.sleep(0.5)
+            win.shot("dpi144_custom")
+            x, y, _, _ = win.geometry()
+            rows = h.acc_dump(MAIN_CLASS, "main_dpi144_custom")
+            assert h.acc_child(rows, "安装路径", "text")["rect"] == (x + px(1) + px(82), y + px(254) + px(128), px(370), px(32))
+            # a folder typed through the accessibility interface counts as typed: empty gates install
+            h.acc_set(MAIN_CLASS, "安装路径", "")
+            assert "unavailable" in h.acc_child(h.acc_dump(MAIN_CLASS), "立刻安装")["states"]
+            h.acc_set(MAIN_CLASS, "安装路径", "D:\\Vardo")
+            rows = h.acc_dump(MAIN_CLASS)
+            assert h.acc_child(rows, "安装路径", "text")["value"] == "D:\\Vardo"
+            assert "unavailable" not in h.acc_child(rows, "立刻安装")["states"]
+            # the scaled agree box gates the custom page's install button, as at 100 %
+            win.click(at(AGREE_BOX))
+            rows = h.acc_dump(MAIN_CLASS)
+            assert "checked" not in h.acc_child(rows, "我同意")["states"]
+            assert "unavailable" in h.acc_child(rows, "立刻安装")["states"]
+            win.click(at(CUSTOM_ARROW))
+            assert win.geometry()[2:] == (870, 717), "the gated arrow acted"
+            win.click(at(AGREE_BOX))
+            win.click(at(CUSTOM_ARROW))
+            assert h.wait_for(lambda: win.geometry()[2:] == (870, 570), timeout=10), win.geometry()
+            # dragging still works from the scaled header, and not from its buttons
+            before = win.geometry()
+            win.drag(at(HEADER_LABEL_AREA), 40, 30)
+            assert win.geometry()[:2] == (before[0] + 40, before[1] + 30)
+        finally:
+            h.stop(proc)
+            h.kill_windows_processes("vdInstaller.exe")
+            restore_pointer(display)

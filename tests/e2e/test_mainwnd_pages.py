@@ -2,6 +2,7 @@
 distributor copy that carries the real NSIS product package, so no server is needed. Screenshots
 of each page are kept in build/artifacts/."""
 import os
+import re
 import shutil
 import subprocess
 import time
@@ -9,7 +10,7 @@ import time
 import pytest
 
 import vdharness as h
-from test_mainwnd import (CLOSE_BTN, INSTALL_NOW, NO_NETWORK, Window, is_blue_button, log_count,
+from test_mainwnd import (CLOSE_BTN, INSTALL_NOW, MAIN_CLASS, NO_NETWORK, Window, is_blue_button, log_count,
                           restore_pointer, wait_exit)
 
 PRODUCT = os.path.join(h.ROOT, "build", "product")
@@ -79,6 +80,12 @@ def test_failure_page_and_its_retry_button(run):
     # the failure controls are shown: the red mark beside the progress bar
     r, g, b = win.pixel(RED_MARK, "page3_probe")
     assert r > 180 and g < 120 and b < 120, "no red failure mark"
+    # what a screen reader hears of the failure page: the mark, the line, the retry button, the bar
+    rows = h.acc_dump(MAIN_CLASS, "main_failure")
+    assert all(r["name"] and r["role"] in h.ACC_ROLES for r in rows[1:]), rows
+    assert h.acc_child(rows, "下载失败", "graphic") and h.acc_child(rows, "重试", "pushbutton")
+    bar = h.acc_child(rows, "安装进度", "progressbar")
+    assert re.fullmatch(r"\d{1,3}%", bar["value"]), bar
 
     win.click(RETRY_BTN)
     assert h.wait_for(lambda: log_count("ShowManualDownUI true retry button...") == 1, timeout=10), \
@@ -108,6 +115,54 @@ def test_success_page_and_its_experience_button(run):
     # clicked before the countdown ran out: the timer's own end never came
     assert "VD_TIMER_ID_EXIT timeout,execute default actions" not in msgs
     assert os.path.exists(os.path.join(INSTALL_DIR, "Vardo.exe"))
+    runs = os.path.join(INSTALL_DIR, "vardo_runs.txt")
+    assert h.wait_for(lambda: os.path.exists(runs) and any(
+        l.startswith("Launcher.exe|") for l in open(runs, encoding="utf-8").read().splitlines()), timeout=20), \
+        "the product was not started"
+
+
+EVENT_OBJECT_REORDER, EVENT_OBJECT_FOCUS, EVENT_OBJECT_STATECHANGE = 0x8004, 0x8005, 0x800A
+
+
+def test_installation_through_the_accessibility_interface_alone(run):
+    # a screen reader's user: no pointer and no keys, every step is accDoDefaultAction
+    proc, win = run()
+    rows = h.acc_dump(MAIN_CLASS, "main_welcome")
+    assert all(r["name"] and r["role"] in h.ACC_ROLES for r in rows[1:]), rows
+    agree, install = h.acc_child(rows, "我同意"), h.acc_child(rows, "立刻安装")
+    assert "checked" in agree["states"] and "unavailable" not in install["states"]
+    # unchecking gates the install button as a click does, and a screen reader hears both changes
+    events = h.acc_do(MAIN_CLASS, "我同意", watch_ms=1500)
+    assert {(EVENT_OBJECT_FOCUS, int(agree["id"])), (EVENT_OBJECT_STATECHANGE, int(agree["id"])),
+            (EVENT_OBJECT_STATECHANGE, int(install["id"]))} <= set(events), events
+    rows = h.acc_dump(MAIN_CLASS)
+    assert "checked" not in h.acc_child(rows, "我同意")["states"]
+    assert "unavailable" in h.acc_child(rows, "立刻安装")["states"]
+    h.acc_do(MAIN_CLASS, "我同意")
+    assert "checked" in h.acc_child(h.acc_dump(MAIN_CLASS), "我同意")["states"]
+    # the page change is announced
+    events = h.acc_do(MAIN_CLASS, "立刻安装", watch_ms=1500)
+    assert (EVENT_OBJECT_REORDER, 0) in events, events
+
+    def installing_or_done():
+        r = h.acc_dump(MAIN_CLASS)
+        return r if any(c["role"] == "progressbar" or c["name"].startswith("立即体验(") for c in r) else None
+    rows = h.wait_for(installing_or_done, timeout=30)
+    assert rows, "no page change after the install action"
+    bars = [r for r in rows if r["role"] == "progressbar"]
+    if bars:
+        h.acc_dump(MAIN_CLASS, "main_installing")
+        assert bars[0]["name"] == "安装进度" and re.fullmatch(r"\d{1,3}%", bars[0]["value"]), bars
+    assert h.wait_for(lambda: log_count("WM_USER_EXEC_INST_FEEDBACK nFeedback == 1") == 1, timeout=90), \
+        "the embedded package did not install"
+    rows = h.wait_for(lambda: (lambda r: r if any(c["name"].startswith("立即体验(") for c in r) else None)(
+        h.acc_dump(MAIN_CLASS, "main_success")), timeout=10)
+    assert rows and all(r["name"] and r["role"] in h.ACC_ROLES for r in rows[1:]), rows
+    h.acc_do(MAIN_CLASS, "立即体验(*")
+    assert wait_exit(proc, timeout=30) == 0, "the experience button did not quit"
+    msgs = h.log_messages()
+    assert "successui_experience_now_btn click,execute default actions" in msgs
+    assert "VD_TIMER_ID_EXIT timeout,execute default actions" not in msgs
     runs = os.path.join(INSTALL_DIR, "vardo_runs.txt")
     assert h.wait_for(lambda: os.path.exists(runs) and any(
         l.startswith("Launcher.exe|") for l in open(runs, encoding="utf-8").read().splitlines()), timeout=20), \

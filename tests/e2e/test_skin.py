@@ -68,6 +68,44 @@ class View:
         h.stop(self.proc)
 
 
+# What a screen reader must find on each page: name -> (role, states it must have, value).
+# Image-only controls are named by the markup's "accname".
+TITLE_BUTTONS = {"设置": ("pushbutton", set(), "-"), "最小化": ("pushbutton", set(), "-"),
+                 "关闭": ("pushbutton", set(), "-")}
+ACC_EXPECT = {
+    "welcome": {"立刻安装": ("pushbutton", {"focusable"}, "-"), "我同意": ("checkbutton", {"checked"}, "-"),
+                "用户许可协议": ("pushbutton", set(), "-"), "展开自定义安装": ("pushbutton", set(), "-"),
+                "自定义安装": ("pushbutton", set(), "-")},
+    "disagreed": {"我同意": ("checkbutton", set(), "-"), "立刻安装": ("pushbutton", {"unavailable"}, "-")},
+    "custom": {"安装路径": ("text", {"focusable"}, r"C:\Program Files (x86)\Vardo"), "浏览": ("pushbutton", set(), "-"),
+               "收起自定义安装": ("pushbutton", set(), "-")},
+    "installing": {"安装进度": ("progressbar", {"readonly"}, "46%"), "速度:356.2KB/S": ("statictext", set(), "-"),
+                   "联系客服QQ群": ("pushbutton", set(), "-")},
+    "failure": {"下载失败": ("graphic", set(), "-"), "重试": ("pushbutton", set(), "-"),
+                "安装进度": ("progressbar", set(), "46%")},
+    "success": {"立即体验(5S)": ("pushbutton", set(), "-")},
+}
+
+
+def check_screen_reader_view(rows, expect):
+    """Every listed control has a name and a known role, and the expected ones are there."""
+    assert rows[0]["role"] in ("client", "menupopup"), rows[0]
+    for r in rows[1:]:
+        assert r["name"] and r["role"] in h.ACC_ROLES, "control without name or role: %r" % r
+        assert "invisible" not in r["states"], r
+    for name, (role, states, value) in expect.items():
+        r = h.acc_child(rows, name, role)
+        assert states <= r["states"] and r["value"] == value, r
+        if role == "checkbutton":
+            assert r["action"] == ("Uncheck" if "checked" in r["states"] else "Check"), r
+        elif role == "pushbutton":
+            assert r["action"] == "Press", r
+    # layout order: the title buttons come first, left to right
+    names = [r["name"] for r in rows[1:]]
+    if "设置" in names:
+        assert names.index("设置") < names.index("最小化") < names.index("关闭")
+
+
 def xdo(display, *args):
     subprocess.run(["xdotool"] + [str(a) for a in args], env={**os.environ, "DISPLAY": display.display},
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=20)
@@ -165,6 +203,12 @@ def test_main_window_pages_render_from_the_resource(page, display, tmp_path, ski
         view.wait("^notify windowinit")
         time.sleep(0.8)
         png = shot(display, "skin_main_" + page, rect)
+        rows = h.acc_dump("DuiLibSkinViewMain", "skin_main_" + page)
+        check_screen_reader_view(rows, dict(TITLE_BUTTONS, **ACC_EXPECT[page]))
+        # screen coordinates, as the markup places them
+        if page == "welcome":
+            assert h.acc_child(rows, "立刻安装")["rect"] == (rect[0] + 209, rect[1] + 278, 162, 40)
+            assert rows[0]["rect"] == rect and rows[0]["name"] == "Vardo在线安装"
         banner = pixel(png, 20, 200)
         if page == "success":
             assert greenish(banner), banner
@@ -210,6 +254,10 @@ def test_message_box_and_menu_render(display, tmp_path, skinview_built):
         r, g, b = pixel(png, 60, 83)
         assert r > 200 and b < 120, "orange icon"
         assert dark_pixels(png, 100, 62, 200, 20) > 40, "first line of text"
+        rows = h.acc_dump("CMessageBoxWnd", "skin_messagebox")
+        check_screen_reader_view(rows, {"确定": ("pushbutton", set(), "-"), "取消": ("pushbutton", set(), "-"),
+                                        "关闭": ("pushbutton", set(), "-"), "提示": ("graphic", set(), "-"),
+                                        "尚未完成安装，您确定要取消吗？": ("statictext", set(), "-")})
     finally:
         view.stop()
     view = View(display, tmp_path, "--menu", name="menu")
@@ -228,6 +276,14 @@ def test_message_box_and_menu_render(display, tmp_path, skinview_built):
         r, g, b = pixel(png, mx + 60, my + 12)
         assert r > 230 and g > 230 and b > 230, "menu body"
         assert dark_pixels(png, mx + 10, my + 2, 80, 20) > 20, "item text"
+        rows = h.acc_dump("DuiLibMenuWnd", "skin_menu")
+        check_screen_reader_view(rows, {"错误日志": ("menuitem", set(), "-")})
+        assert rows[0]["role"] == "menupopup" and len(rows) == 2
+        # the item through the accessibility interface: reported once, as a click would be
+        h.acc_do("DuiLibMenuWnd", "错误日志")
+        view.wait("^menu closed setting_menu$")
+        assert [l for l in view.lines() if l.startswith("menuitem ")] == \
+            ["menuitem itemclick setting_menuitem_collect_logs"]
     finally:
         view.stop()
 
@@ -470,3 +526,69 @@ def test_unloadable_skin_shows_the_failure_box_and_exits_1(case, display, tmp_pa
         assert not any(l.startswith(("init ", "rect main")) for l in view.lines())
     finally:
         view.stop()
+
+
+@pytest.mark.parametrize("dpi", [96, 144, 192])
+def test_window_scales_with_the_screen_dpi(dpi, display, tmp_path, skinview_built):
+    # markup lengths are 96-DPI lengths: at 150 % and 200 % the window, its pictures, its text and
+    # its hit tests grow with the screen; at 100 % nothing moves
+    def px(v):
+        return int(v * dpi / 96 + 0.5)
+
+    with h.log_pixels(dpi):
+        view = View(display, tmp_path, name="dpi%d" % dpi)
+        try:
+            rect = view.rect("main")
+            assert rect[2:] == (px(580), px(380))
+            view.wait("^notify windowinit")
+            time.sleep(0.8)
+            png = shot(display, "skin_dpi%d_welcome" % dpi, rect)
+            assert bluish(pixel(png, px(20), px(200))), "banner"
+            assert bluish(pixel(png, px(230), px(298))), "install button picture"
+            assert bluish(pixel(png, px(30), px(349))), "selected check box"
+            assert not bluish(pixel(png, px(30), px(330))), "check box drawn where it belongs"
+            # the font grows with the box: "我同意" inks about as much of the scaled box as at 100 %
+            assert dark_pixels(png, px(43), px(341), px(40), px(16)) > 20 * dpi * dpi // (96 * 96)
+            rows = h.acc_dump("DuiLibSkinViewMain", "skin_dpi%d_welcome" % dpi)
+            check_screen_reader_view(rows, dict(TITLE_BUTTONS, **ACC_EXPECT["welcome"]))
+            assert h.acc_child(rows, "立刻安装")["rect"] == \
+                (rect[0] + px(1) + px(208), rect[1] + px(254) + px(24), px(162), px(40))
+            skin = "MainFrameWnd.xml"
+            assert hittest(view, skin, px(100), px(16), display, rect) == HTCAPTION   # caption band
+            assert hittest(view, skin, px(100), px(40), display, rect) == HTCLIENT    # below it
+            assert hittest(view, skin, px(565), px(14), display, rect) == HTCLIENT    # closebtn
+            # a click where the scaled check box is hits it
+            click(display, rect[0] + px(31), rect[1] + px(349))
+            view.wait("^notify click easyui_agree_checkbox$", timeout=10)
+            assert "checked" not in h.acc_child(h.acc_dump("DuiLibSkinViewMain"), "我同意")["states"]
+        finally:
+            view.stop()
+    if dpi == 96:
+        # moved to a 150 % screen: Windows' suggested rectangle, and the layout and pictures follow
+        view = View(display, tmp_path, "--dpi-change", "144", name="dpimoved")
+        try:
+            rect = view.rect("moved")
+            assert rect[2:] == (870, 570)
+            view.wait("^ready$")
+            time.sleep(0.8)
+            png = shot(display, "skin_dpi96_moved_to_144", rect)
+            assert bluish(pixel(png, 345, 447)), "install button picture at its 150 % place"
+            rows = h.acc_dump("DuiLibSkinViewMain")
+            assert h.acc_child(rows, "立刻安装")["rect"] == (rect[0] + 314, rect[1] + 417, 243, 60)
+            assert dark_pixels(png, 64, 511, 60, 24) > 45, "check box text at 150 %"
+        finally:
+            view.stop()
+        return  # the box at 100 % has its own checks above
+    with h.log_pixels(dpi):
+        view = View(display, tmp_path, "--box", name="dpibox%d" % dpi)
+        try:
+            box = view.rect("box")
+            assert box[2:] == (px(350), px(180))
+            time.sleep(1.0)
+            png = shot(display, "skin_dpi%d_messagebox" % dpi, box, popups=[box])
+            assert bluish(pixel(png, px(100), px(10))), "title strip"
+            assert bluish(pixel(png, px(190), px(140))), "OK button fill"
+            r, g, b = pixel(png, px(60), px(83))
+            assert r > 200 and b < 120, "orange icon"
+        finally:
+            view.stop()

@@ -195,6 +195,82 @@ def wintool(*args, timeout=30):
     return rc, fields
 
 
+ACC_ROLES = {"pushbutton", "checkbutton", "text", "progressbar", "statictext", "menuitem", "graphic"}
+
+
+def acc_dump(cls, artefact=None):
+    """The children a screen reader sees in the first window of a class, through another process's
+    IAccessible (accdriver.exe): a list of dicts, the client itself first. With a name, the dump is
+    kept as build/artifacts/acc_<name>.txt."""
+    rc, out = run(os.path.join(BIN, "accdriver.exe"), ["dump", cls], timeout=30)
+    assert rc == 0, "accdriver dump %s: %d %s" % (cls, rc, out)
+    rows = []
+    for line in out.splitlines():
+        f = line.split("\t")
+        if len(f) != 7:
+            continue
+        rows.append({"id": f[0], "role": f[1], "name": f[2], "states": set(f[3].split(",")),
+                     "rect": tuple(int(v) for v in f[4].split(",")), "value": f[5], "action": f[6]})
+    if artefact:
+        os.makedirs(ARTIFACTS, exist_ok=True)
+        with open(os.path.join(ARTIFACTS, "acc_%s.txt" % artefact), "w", encoding="utf-8") as f:
+            f.write(out)
+    assert rows and rows[0]["id"] == "self", out
+    return rows
+
+
+def acc_child(rows, name, role=None):
+    found = [r for r in rows[1:] if r["name"] == name and role in (None, r["role"])]
+    assert found, "no accessible child named %r in %s" % (name, [r["name"] for r in rows[1:]])
+    return found[0]
+
+
+def acc_do(cls, name, watch_ms=0):
+    """accDoDefaultAction on the named child; with watch_ms, the WinEvents (event, child) that the
+    window raised in that time."""
+    args = ["do", cls, name] + ([str(watch_ms)] if watch_ms else [])
+    rc, out = run(os.path.join(BIN, "accdriver.exe"), args, timeout=30 + watch_ms // 1000)
+    assert rc == 0, "accDoDefaultAction on %r: %d %s" % (name, rc, out)
+    events = []
+    for line in out.splitlines():
+        if line.startswith("event="):
+            ev, child = line.split()
+            events.append((int(ev.split("=")[1], 16), int(child.split("=")[1])))
+    return events
+
+
+def acc_set(cls, name, text):
+    """put_accValue on the named child (what a screen reader's user types into an edit box)."""
+    rc, out = run(os.path.join(BIN, "accdriver.exe"), ["set", cls, name, text], timeout=30)
+    assert rc == 0, "put_accValue on %r: %d %s" % (name, rc, out)
+
+
+class log_pixels:
+    """The prefix's screen DPI for the processes started inside the block; the old value (or its
+    absence) comes back afterwards."""
+    KEY = r"HKCU\Control Panel\Desktop"
+
+    def __init__(self, dpi):
+        self.dpi = dpi
+        self.old = None
+
+    def __enter__(self):
+        p = subprocess.run(["wine", "reg", "query", self.KEY, "/v", "LogPixels"], env=wine_env(),
+                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=60)
+        for line in p.stdout.decode("utf-8", "replace").splitlines():
+            parts = line.split()
+            if len(parts) == 3 and parts[0] == "LogPixels":
+                self.old = int(parts[2], 0)
+        assert reg("add", self.KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(self.dpi), "/f") == 0
+        return self
+
+    def __exit__(self, *exc):
+        if self.old is None:
+            reg("delete", self.KEY, "/v", "LogPixels", "/f")
+        else:
+            reg("add", self.KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(self.old), "/f")
+
+
 def reg(*args, timeout=60):
     """wine reg ... ; returns the exit code."""
     p = subprocess.run(["wine", "reg"] + list(args), env=wine_env(), stdin=subprocess.DEVNULL,
@@ -227,7 +303,7 @@ def _display_in_use(n):
 class Xvfb:
     """A private X display for tests that open windows."""
 
-    def __init__(self, size="1024x768x24"):
+    def __init__(self, size="1280x1024x24"):
         self.size = size
         self.proc = None
         self.display = None

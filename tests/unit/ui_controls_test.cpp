@@ -2,6 +2,8 @@
 // state and notifications as the installer's windows rely on them; decoding the skin's PNGs.
 #include <windows.h>
 
+#include <oleacc.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -92,6 +94,76 @@ TEST(UiLayout, FloatPositionsBySizeOrCornersAndMaxHeight) {
     EXPECT_RECT(Pos(pm, L"bysize"), 105, 206, 115, 217);
     EXPECT_RECT(Pos(pm, L"bycorners"), 105, 206, 125, 236);
     EXPECT_EQ(Pos(pm, L"capped").bottom - Pos(pm, L"capped").top, 120);
+}
+
+TEST(UiLayout, MarkupLengthsAndFontsScaleWithTheDpi) {
+    const char* xml = R"(<Window><Font id="1" name="Tahoma" size="12" default="true"/>
+      <VerticalLayout inset="10,4,10,4" childpadding="4">
+        <Control name="fixed" height="20"/><Control name="next" height="10"/>
+        <Control name="floating" float="true" pos="3,4,0,0" width="8" height="8"/>
+      </VerticalLayout></Window>)";
+    CPaintManagerUI plain, scaled;
+    scaled.SetDPI(144);
+    CControlUI* root = BuildText(scaled, xml);
+    ASSERT_NE(BuildText(plain, xml), nullptr);
+    ASSERT_NE(root, nullptr);
+    root->SetPos(RECT{0, 0, 300, 150});
+    EXPECT_RECT(Pos(scaled, L"fixed"), 15, 6, 285, 36);
+    EXPECT_RECT(Pos(scaled, L"next"), 15, 42, 285, 57);  // after a padding of 6
+    EXPECT_RECT(Pos(scaled, L"floating"), 5, 6, 17, 18);  // 4.5 rounds up, as MulDiv does
+    const int h96 = plain.GetFontInfo(1)->tm.tmHeight, h144 = scaled.GetFontInfo(1)->tm.tmHeight;
+    EXPECT_GT(h144 * 4, h96 * 5) << h96 << " " << h144;  // cell heights round, so not exactly 1.5
+    // back to 100 % (a move to another screen): fonts and lengths as the markup says
+    scaled.SetDPI(96);
+    root->SetPos(RECT{0, 0, 300, 150});
+    EXPECT_RECT(Pos(scaled, L"fixed"), 10, 4, 290, 24);
+    EXPECT_EQ(scaled.GetFontInfo(1)->tm.tmHeight, h96);
+}
+
+TEST(UiAccess, NamesRolesStatesValuesAndWhatIsListed) {
+    CPaintManagerUI pm;
+    CControlUI* root = BuildText(pm, R"(<Window><VerticalLayout>
+        <Label name="deco" bkimage="x.png"/>
+        <Label name="pic" accname="提示" bkimage="x.png"/>
+        <Button name="img" tooltip="关闭"/>
+        <Button name="both" text="×" tooltip="x" accname="关闭窗口"/>
+        <Button name="link" text="{u}协议{/u}" showhtml="true"/>
+        <CheckBox name="agree" text="我同意" selected="true"/>
+        <Edit name="dir" accname="安装路径" text="C:\x"/>
+        <Progress name="bar" accname="进度" text="99%" min="100" max="300" value="174"/>
+        <VerticalLayout visible="false"><Button text="hidden"/></VerticalLayout>
+        <Button name="off" text="off" enabled="false"/>
+      </VerticalLayout></Window>)");
+    ASSERT_NE(root, nullptr);
+    std::vector<CControlUI*> list;
+    CollectAccessibleControls(root, list);
+    std::vector<std::wstring> names;
+    for (CControlUI* c : list) names.push_back(GetAccName(c));
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"提示", L"关闭", L"关闭窗口", L"协议", L"我同意", L"安装路径", L"进度",
+                                                L"off"}));
+    auto find = [&](const wchar_t* n) { return pm.FindControl(n); };
+    EXPECT_EQ(GetAccRole(find(L"pic")), ROLE_SYSTEM_GRAPHIC);
+    EXPECT_EQ(GetAccRole(find(L"agree")), ROLE_SYSTEM_CHECKBUTTON);
+    EXPECT_EQ(GetAccRole(find(L"dir")), ROLE_SYSTEM_TEXT);
+    EXPECT_EQ(GetAccRole(find(L"bar")), ROLE_SYSTEM_PROGRESSBAR);
+    EXPECT_EQ(GetAccRole(find(L"link")), ROLE_SYSTEM_PUSHBUTTON);
+    std::wstring v;
+    ASSERT_TRUE(GetAccValue(find(L"bar"), v));
+    EXPECT_EQ(v, L"37%");  // of its own range, not the text
+    ASSERT_TRUE(GetAccValue(find(L"dir"), v));
+    EXPECT_EQ(v, L"C:\\x");
+    EXPECT_FALSE(GetAccValue(find(L"link"), v));
+    auto* agree = static_cast<CCheckBoxUI*>(find(L"agree")->GetInterface(L"CheckBox"));
+    EXPECT_TRUE(GetAccState(agree) & STATE_SYSTEM_CHECKED);
+    EXPECT_EQ(GetAccDefaultAction(agree), L"Uncheck");
+    agree->SetCheck(false, false);
+    EXPECT_FALSE(GetAccState(agree) & STATE_SYSTEM_CHECKED);
+    EXPECT_EQ(GetAccDefaultAction(agree), L"Check");
+    EXPECT_EQ(GetAccDefaultAction(find(L"img")), L"Press");
+    EXPECT_EQ(GetAccDefaultAction(find(L"pic")), L"");
+    EXPECT_TRUE(GetAccState(find(L"off")) & STATE_SYSTEM_UNAVAILABLE);
+    EXPECT_FALSE(GetAccState(find(L"off")) & STATE_SYSTEM_FOCUSABLE);
+    EXPECT_TRUE(GetAccState(find(L"img")) & STATE_SYSTEM_FOCUSABLE);
 }
 
 class CCustomMaker : public IDialogBuilderCallback {
