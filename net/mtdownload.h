@@ -83,7 +83,7 @@ public:
     MtDownloadState(const MtDownloadState&) = delete;
     MtDownloadState& operator=(const MtDownloadState&) = delete;
 
-    void AddProgress(int64_t n);
+    void AddProgress(int64_t n, bool report = true);  // counts always, reports when asked
     void UndoProgress(int64_t n);
     void ReportStatus(int code);
     void SectionFinished();
@@ -134,7 +134,7 @@ private:
 
     DWORD m_dw_start_tick = 0;
     // Never abandoned (no thread is ended by force), and uncontended entry costs no trip to the
-    // kernel: a report is made for every read.
+    // kernel: every read takes it.
     CRITICAL_SECTION m_cs_state;
     int64_t m_ll_now_size = 0;
     int64_t m_ll_total_size = 0;
@@ -192,6 +192,8 @@ private:
     int m_n_index = 0;
     int64_t m_ll_total = 0;
     MtDownloadState* m_p_state = nullptr;
+    DWORD m_dw_last_report = 0;
+    bool m_b_reported = false;
     CScopedHandle m_h_exit_event;
     int m_n_resume = 0;
     int64_t m_ll_part_pos = 0;  // write position in the part file
