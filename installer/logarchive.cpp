@@ -23,23 +23,31 @@ std::string ToCp936(const std::wstring& w) {
     return s;
 }
 
-void CollectLogFiles(const std::wstring& folder, std::vector<std::wstring>& out) {
+// Only sub-folders whose own names match the pattern are searched, and a bare name already taken
+// is skipped: entries are stored without their folders, and a ZIP with two entries of one name
+// shows only one of them.
+void CollectLogFiles(const std::wstring& folder, std::vector<std::wstring>& out, std::vector<std::wstring>& names) {
     WIN32_FIND_DATAW fd;
-    {
-        CScopedFindHandle h(FindFirstFileW((folder + L"\\*.log").c_str(), &fd));
-        if (h.Valid()) {
-            do {
-                if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) out.push_back(folder + L"\\" + fd.cFileName);
-            } while (FindNextFileW(h.Get(), &fd));
-        }
-    }
-    CScopedFindHandle h(FindFirstFileW((folder + L"\\*").c_str(), &fd));
+    CScopedFindHandle h(FindFirstFileW((folder + L"\\*.log").c_str(), &fd));
     if (!h.Valid()) return;
+    std::vector<std::wstring> subs;
     do {
-        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && wcscmp(fd.cFileName, L".") != 0 &&
-            wcscmp(fd.cFileName, L"..") != 0)
-            CollectLogFiles(folder + L"\\" + fd.cFileName, out);
+        const std::wstring path = folder + L"\\" + fd.cFileName;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            // a link could lead back up the tree
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) subs.push_back(path);
+            continue;
+        }
+        bool taken = false;
+        for (const std::wstring& n : names) taken = taken || _wcsicmp(n.c_str(), fd.cFileName) == 0;
+        if (taken) {
+            WriteLogW(L"skip log of a name already packed:%s\n", path.c_str());
+            continue;
+        }
+        names.push_back(fd.cFileName);
+        out.push_back(path);
     } while (FindNextFileW(h.Get(), &fd));
+    for (const std::wstring& sub : subs) CollectLogFiles(sub, out, names);
 }
 
 bool AddFile(zipFile zf, const std::wstring& path) {
@@ -78,7 +86,8 @@ std::wstring LogArchiveName() {
 
 std::vector<std::wstring> ListLogFiles(const std::wstring& folder) {
     std::vector<std::wstring> out;
-    if (!folder.empty()) CollectLogFiles(folder, out);
+    std::vector<std::wstring> names;
+    if (!folder.empty()) CollectLogFiles(folder, out, names);
     return out;
 }
 

@@ -33,7 +33,7 @@ void Put(const std::wstring& path, const std::string& text) {
 std::string Read(const std::wstring& path) { return vdtest::ReadFileBytes(path); }
 
 // Entry name -> uncompressed bytes, read back with minizip's reader; also checks every entry
-// is deflated.
+// is deflated and no name comes twice.
 std::map<std::string, std::string> ReadZip(const std::wstring& path) {
     std::map<std::string, std::string> out;
     // minizip's reader refuses an archive without entries; that one is just the end record
@@ -56,6 +56,7 @@ std::map<std::string, std::string> ReadZip(const std::wstring& path) {
         int n;
         while ((n = unzReadCurrentFile(uf, buf, sizeof(buf))) > 0) data.append(buf, n);
         EXPECT_EQ(n, 0) << "corrupt entry " << name;
+        EXPECT_EQ(out.count(name), 0u) << "duplicate entry " << name;
         unzCloseCurrentFile(uf);
         out[name] = data;
     }
@@ -71,6 +72,7 @@ protected:
         m_data = TempRoot() + L"\\data";
         m_out = TempRoot() + L"\\תיקייה";
         ASSERT_TRUE(CreateFolderChain(m_data + L"\\old"));
+        ASSERT_TRUE(CreateFolderChain(m_data + L"\\kept.log"));
         ASSERT_TRUE(CreateFolderChain(m_out));
     }
     void TearDown() override { DeleteFolderTree(TempRoot()); }
@@ -81,7 +83,9 @@ protected:
 
 TEST_F(LogArchive, PacksEveryLogIncludingTodaysCompleteAndLoggingGoesOn) {
     Put(m_data + L"\\vd_online_installer_2026_01_01.log", "first day\r\n");
-    Put(m_data + L"\\old\\vd_online_installer_2025_12_31.log", "nested\r\n");
+    Put(m_data + L"\\kept.log\\vd_online_installer_2025_12_31.log", "nested\r\n");
+    Put(m_data + L"\\kept.log\\vd_online_installer_2026_01_01.log", "same name, second\r\n");
+    Put(m_data + L"\\old\\vd_online_installer_2025_12_30.log", "not a matching folder\r\n");
     Put(m_data + L"\\pmConfig.ini", "[PmConfig]\r\n");
     Put(m_data + L"\\日志.log", "chinese name\r\n");
     std::wstring today = GetLogFilePath();
@@ -101,10 +105,11 @@ TEST_F(LogArchive, PacksEveryLogIncludingTodaysCompleteAndLoggingGoesOn) {
 
     std::map<std::string, std::string> entries = ReadZip(deskZip);
     ASSERT_EQ(entries.size(), 4u);
-    EXPECT_EQ(entries["vd_online_installer_2026_01_01.log"], "first day\r\n");
+    EXPECT_EQ(entries["vd_online_installer_2026_01_01.log"], "first day\r\n");  // the top folder's, once
     EXPECT_EQ(entries["vd_online_installer_2025_12_31.log"], "nested\r\n");  // bare names, no folders
     EXPECT_EQ(entries["\xC8\xD5\xD6\xBE.log"], "chinese name\r\n");         // name in code page 936
     EXPECT_EQ(entries.count("pmConfig.ini"), 0u);
+    EXPECT_EQ(entries.count("vd_online_installer_2025_12_30.log"), 0u);
 
     // the log was reopened: records keep landing in today's file
     ASSERT_TRUE(IsLogOpen());
