@@ -292,13 +292,17 @@ struct FeedbackWindow {
     }
     ~FeedbackWindow() { DestroyWindow(hwnd); }
     bool Pump(DWORD ms) {
+        return PumpUntil([this] { return feedback >= 0; }, ms);
+    }
+    template <class Done>
+    bool PumpUntil(Done done, DWORD ms) {
         DWORD end = GetTickCount() + ms;
-        while (feedback < 0 && (int)(end - GetTickCount()) > 0) {
+        while (!done() && (int)(end - GetTickCount()) > 0) {
             MSG msg;
             while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
             Sleep(20);
         }
-        return feedback >= 0;
+        return done();
     }
     HWND hwnd = nullptr;
     int feedback = -1;
@@ -316,6 +320,8 @@ TEST_F(InstallerJob, InstallThreadReportsByMessageAndHonoursTheSimulatedFailure)
         ASSERT_TRUE(StartInstallThread(MakeInstallJob(w.hwnd, setup, CombinePath(m_dir, L"T1"), check)));
         ASSERT_TRUE(w.Pump(60000));
         EXPECT_EQ(1, w.feedback);
+        // the installing animation ticks on this (the window's) thread; the window stops it
+        EXPECT_TRUE(w.PumpUntil([&w] { return w.ticks > 0; }, 3000)) << "timer 2002 never reached the window";
         KillTimer(w.hwnd, VD_TIMER_ID_INSTALLING);
     }
 

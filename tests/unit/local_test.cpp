@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <ctime>
+#include <share.h>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -234,16 +235,31 @@ TEST(CleanupFiles, OldLogsAndOutdatedPackagesAreDeletedFromTheDataFolder) {
     std::tm old = *localtime(&t);
     wchar_t oldName[64];
     swprintf(oldName, 64, L"vd_online_installer_%04d_%02d_%02d.log", old.tm_year + 1900, old.tm_mon + 1, old.tm_mday);
-    std::vector<std::wstring> files = {oldName, L"vardo_pamo_1.2.3.4_x64.exe", L"vardo_pamo_1.2.3.6_x64.exe",
-                                       L"vardo_pamo_1.2.3.4_x86.exe", L"vardo_other_1.0.0.0_x64.exe"};
+    t = time(nullptr) - 2 * 86400;
+    std::tm recent = *localtime(&t);
+    wchar_t recentName[64];
+    swprintf(recentName, 64, L"vd_online_installer_%04d_%02d_%02d.log", recent.tm_year + 1900, recent.tm_mon + 1,
+             recent.tm_mday);
+    std::vector<std::wstring> files = {oldName, recentName, L"vardo_pamo_1.2.3.4_x64.exe",
+                                       L"vardo_pamo_1.2.3.6_x64.exe", L"vardo_pamo_1.2.3.4_x86.exe",
+                                       L"vardo_other_1.0.0.0_x64.exe"};
     for (auto& n : files) {
         FILE* f = _wfopen((folder + L"\\" + n).c_str(), L"wb");
         ASSERT_TRUE(f);
         fclose(f);
     }
+    // today's log: another process of the prefix may be writing it, so it is only appended to
+    const std::wstring today = GetLogFilePath();
+    ASSERT_EQ(folder + L"\\", today.substr(0, folder.size() + 1));
+    {
+        FILE* f = _wfsopen(today.c_str(), L"ab", _SH_DENYNO);
+        ASSERT_TRUE(f);
+        fclose(f);
+    }
     CheckOldLogFile();
     EXPECT_FALSE(PathExists(folder + L"\\" + oldName));
-    EXPECT_TRUE(PathExists(GetLogFilePath()) || !IsLogOpen());
+    EXPECT_TRUE(PathExists(folder + L"\\" + recentName)) << "a log two days old is kept";
+    EXPECT_TRUE(PathExists(today)) << "today's log is kept";
     EXPECT_TRUE(CheckOldExeFile(true, L"Vardo", L"1.2.3.5"));
     EXPECT_FALSE(PathExists(folder + L"\\vardo_pamo_1.2.3.4_x64.exe"));
     EXPECT_TRUE(PathExists(folder + L"\\vardo_pamo_1.2.3.6_x64.exe"));
@@ -270,10 +286,23 @@ TEST(CleanupFiles, CopySetupToCacheCopiesOnceAndNeverOntoItself) {
     in.close();
     EXPECT_EQ(ss.str(), "MZpackage-bytes");
     EXPECT_FALSE(PathExists(cache + L".tmp"));
+    // the same file, named in other letter case: not copied, so not replaced (its identity stays)
+    auto identity = [](const std::wstring& path) {
+        CScopedHandle h(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+        BY_HANDLE_FILE_INFORMATION info = {};
+        EXPECT_TRUE(h.Valid() && GetFileInformationByHandle(h.Get(), &info));
+        return ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+    };
+    const uint64_t before = identity(cache);
+    std::wstring upper = cache;
+    CharUpperBuffW(&upper[0], (DWORD)upper.size());
     std::wstring again;
-    EXPECT_TRUE(CopySetupToCache(cache.c_str(), false, L"Vardo", L"9.8.7.6", again));
+    EXPECT_TRUE(CopySetupToCache(upper.c_str(), false, L"Vardo", L"9.8.7.6", again));
     EXPECT_EQ(again, cache);
-    EXPECT_TRUE(PathExists(cache));
+    EXPECT_EQ(before, identity(cache)) << "the cached package was copied onto itself";
+    EXPECT_FALSE(PathExists(cache + L".tmp"));
+    EXPECT_EQ(ReadAll(cache), "MZpackage-bytes");
     DeleteFileW(cache.c_str());
     DeleteFileW(src.c_str());
 }
