@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -12,6 +13,12 @@
 #include "local/vdlog.h"
 #include "payload/vdbizhandler.h"
 #include "probes/vdutils.h"
+
+// The library's default handler prints the demangled type of an uncaught exception to a console
+// a GUI program does not have, and brings a demangler of 40 KB along for it; the end is the same.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { abort(); }
+}  // namespace __gnu_cxx
 
 namespace {
 

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 namespace {
@@ -111,11 +110,14 @@ std::string GetFileMd5(const char* path) {
     if (!path || !*path) return std::string();
     CMd5 md5;
     unsigned char digest[16];
-    std::ifstream in(path, std::ios::binary);
-    if (in.is_open()) {
+    // a C stream, not std::ifstream: the iostream and locale machinery would double the program
+    if (FILE* in = fopen(path, "rb")) {
         char chunk[1024];
-        while (in.read(chunk, sizeof(chunk)) || in.gcount() > 0) md5.Update(chunk, (size_t)in.gcount());
-        if (in.bad()) return std::string();  // a read error is no digest
+        size_t n;
+        while ((n = fread(chunk, 1, sizeof(chunk), in)) > 0) md5.Update(chunk, n);
+        const bool failed = ferror(in) != 0;
+        fclose(in);
+        if (failed) return std::string();  // a read error is no digest
         md5.Final(digest);
         return Md5DigestToHex(digest);
     }

@@ -43,6 +43,8 @@ if [ ! -f "$PREFIX/.zlib" ]; then
     touch "$PREFIX/.zlib"
 fi
 
+# the build compiles jsoncpp from this source itself (CMakeLists.txt); the installed headers stay
+fetch_source libjsoncpp
 if [ ! -f "$PREFIX/.jsoncpp" ]; then
     fetch_source libjsoncpp
     src=$(ls -d "$DEPS/src"/libjsoncpp-*/ | head -1)
