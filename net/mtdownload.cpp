@@ -452,9 +452,13 @@ bool CVdHttpDownload::ReadBody(HINTERNET request, HANDLE file, char* buffer, int
     got = 0;
     for (;;) {
         if (m_p_state->IsStopping()) return false;
-        memset(buffer, 0, kReadBuffer);
+        // A read waits until its buffer is full: on a slow line a whole buffer would hold back
+        // progress and a stop for long. Take what has arrived, up to the buffer.
+        DWORD want = kReadBuffer, avail = 0;
+        if (InternetQueryDataAvailable(request, &avail, 0, 0) && avail > 0 && avail < want) want = avail;
+        memset(buffer, 0, want);
         DWORD n = 0;
-        if (!InternetReadFile(request, buffer, kReadBuffer, &n)) {
+        if (!InternetReadFile(request, buffer, want, &n)) {
             if (m_p_state->IsStopping()) return false;
             m_p_state->ReportStatus(errNetwork);
             DownloadLog(L"InternetReadFile failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
