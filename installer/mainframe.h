@@ -168,7 +168,7 @@ public:
     bool m_b_quitting = false;
     int m_n_exit_code = 0;
     bool m_b_error_pending = false;
-    DWORD m_dw_error_time = 0;
+    uint32_t m_dw_error_time = 0;
     int m_n_restart_count = 0;
     int m_n_exit_countdown = 0;
     int m_n_installing_dots = 0;

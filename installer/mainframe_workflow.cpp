@@ -421,9 +421,10 @@ void DownloadRequested(CMainFrameWnd& w, bool automaticRestart) {
     std::unique_ptr<DownloadJob> job(new DownloadJob{w.GetHWND(), CopyRecord(w.m_p_inst_server_info)});
     if (!StartWorker(&CMainFrameWnd::DownloadInstExeImp, job.get())) {
         WriteLogW(L"DownloadInstExeImp create failure,err:%d\n", GetLastError());
-        // counts as a download error: the restart rule tries again
-        w.m_b_error_pending = true;
-        w.m_dw_error_time = GetTickCount();
+        // counts as a download error: the restart rule tries again, or gives up
+        if (RestartRuleOnError(w.m_b_error_pending, w.m_dw_error_time, w.m_n_restart_count, GetTickCount()) ==
+            RestartAction::Fail)
+            DownloadFailed(w, L"下载失败,请");
         return;
     }
     job.release();  // the worker's
@@ -499,22 +500,19 @@ void ProgressArrived(CMainFrameWnd& w, const DownloadProgressInfo& info) {
         return;
     }
 
-    if (RestartRuleOnError(w.m_n_restart_count) == RestartAction::Fail) {
+    if (RestartRuleOnError(w.m_b_error_pending, w.m_dw_error_time, w.m_n_restart_count, GetTickCount()) ==
+        RestartAction::Fail) {
         // automatic restarts are used up: a retried download that fails again ends here
         WriteLogW(L"WM_USER_SHOW_PROGRESS download errcode:%d,no restart left\n", info.m_n_status);
         if (w.m_p_mt_download) w.m_p_mt_download->StopDownload();
-        w.m_b_error_pending = false;
         DownloadFailed(w, L"下载失败,请");
         return;
     }
-    w.m_b_error_pending = true;
-    w.m_dw_error_time = GetTickCount();
     WriteLogW(L"WM_USER_SHOW_PROGRESS download errcode:%d\n", info.m_n_status);
 }
 
 void RestartTimer(CMainFrameWnd& w) {
-    uint32_t errorTick = (uint32_t)w.m_dw_error_time;
-    RestartAction a = RestartRuleOnTimer(w.m_b_error_pending, errorTick, w.m_n_restart_count, GetTickCount());
+    RestartAction a = RestartRuleOnTimer(w.m_b_error_pending, w.m_dw_error_time, w.m_n_restart_count, GetTickCount());
     switch (a) {
     case RestartAction::Wait:
         WriteLogW(L"find download err,but time is less than 40 seoncds.wating to restart");

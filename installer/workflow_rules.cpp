@@ -44,8 +44,14 @@ bool IsInLowSpeedWindow(int percent, int resumePercent) { return percent != 5 &&
 
 bool IsLowSpeed(double speedKBps) { return speedKBps <= 50.0; }
 
-RestartAction RestartRuleOnError(int restartCount) {
-    return restartCount >= kRestartLimit ? RestartAction::Fail : RestartAction::None;
+RestartAction RestartRuleOnError(bool& errorPending, uint32_t& errorTick, int restartCount, uint32_t now) {
+    if (restartCount >= kRestartLimit) {
+        errorPending = false;
+        return RestartAction::Fail;
+    }
+    errorPending = true;
+    errorTick = now;
+    return RestartAction::None;
 }
 
 RestartAction RestartRuleOnTimer(bool& errorPending, uint32_t errorTick, int& restartCount, uint32_t now) {
@@ -57,12 +63,6 @@ RestartAction RestartRuleOnTimer(bool& errorPending, uint32_t errorTick, int& re
     return restartCount >= kRestartLimit ? RestartAction::Fail : RestartAction::Restart;
 }
 
-RestartAction CRestartPolicy::OnDownloadError(uint32_t tick) {
-    RestartAction a = RestartRuleOnError(m_n_restart_count);
-    m_b_error_pending = a != RestartAction::Fail;
-    if (m_b_error_pending) m_dw_error_tick = tick;
-    return a;
-}
 
 bool ShouldKeepPartFiles(int lastDownloadStatus) { return lastDownloadStatus != kStatusSuccess; }
 

@@ -38,28 +38,12 @@ enum class RestartAction {
 // Download errors wait 40 s and are restarted at most 14 times; the 15th error ends on the failure
 // page. Once restarts are used up, a further error (after a manual retry) fails at once instead of
 // waiting for a restart that will never come.
-// An error status arrived: Fail when restarts are used up (nothing is then pending), else None
-// and the caller marks the error pending with its tick.
-RestartAction RestartRuleOnError(int restartCount);
+// The window's own handling, on its fields (error pending, error time, restart count):
+// An error status arrived at `now`: Fail when restarts are used up (nothing is then pending);
+// otherwise the error is pending from `now` and the result is None.
+RestartAction RestartRuleOnError(bool& errorPending, uint32_t& errorTick, int restartCount, uint32_t now);
 // The 5-second status timer at `now`.
 RestartAction RestartRuleOnTimer(bool& errorPending, uint32_t errorTick, int& restartCount, uint32_t now);
-
-// The same rule with its state.
-class CRestartPolicy {
-public:
-    RestartAction OnDownloadError(uint32_t tick);
-    RestartAction OnTimer(uint32_t tick) {
-        return RestartRuleOnTimer(m_b_error_pending, m_dw_error_tick, m_n_restart_count, tick);
-    }
-    bool IsErrorPending() const { return m_b_error_pending; }
-    int RestartCount() const { return m_n_restart_count; }
-    bool IsExhausted() const { return m_n_restart_count >= kRestartLimit; }
-
-private:
-    bool m_b_error_pending = false;
-    uint32_t m_dw_error_tick = 0;
-    int m_n_restart_count = 0;
-};
 
 // ---- quitting --------------------------------------------------------------------------------
 constexpr int kStatusNone = -1;  // no progress record yet

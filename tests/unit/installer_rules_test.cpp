@@ -43,41 +43,52 @@ TEST(InstallerRules, LowSpeedOfferNeedsRealProgressAndAtMost50KBps) {
     EXPECT_TRUE(IsLowSpeed(0.0));
 }
 
+namespace {
+// The window's three restart fields, driven through the functions its handlers call.
+struct RestartFields {
+    bool pending = false;
+    uint32_t tick = 0;
+    int count = 0;
+    RestartAction OnError(uint32_t now) { return RestartRuleOnError(pending, tick, count, now); }
+    RestartAction OnTimer(uint32_t now) { return RestartRuleOnTimer(pending, tick, count, now); }
+};
+}  // namespace
+
 TEST(InstallerRules, RestartWaitsFortySecondsAndGivesUpAtTheFifteenthError) {
-    CRestartPolicy p;
+    RestartFields p;
     EXPECT_EQ(RestartAction::None, p.OnTimer(1000)) << "no error, nothing to do";
 
     uint32_t t = 100000;
-    EXPECT_EQ(RestartAction::None, p.OnDownloadError(t));
-    EXPECT_TRUE(p.IsErrorPending());
+    EXPECT_EQ(RestartAction::None, p.OnError(t));
+    EXPECT_TRUE(p.pending);
     EXPECT_EQ(RestartAction::Wait, p.OnTimer(t + 39900));
     EXPECT_EQ(RestartAction::Restart, p.OnTimer(t + 40000));
-    EXPECT_FALSE(p.IsErrorPending());
+    EXPECT_FALSE(p.pending);
     EXPECT_EQ(RestartAction::None, p.OnTimer(t + 45000)) << "one restart per error";
-    EXPECT_EQ(1, p.RestartCount());
+    EXPECT_EQ(1, p.count);
 
     for (int i = 2; i <= 14; ++i) {
         t += 60000;
-        p.OnDownloadError(t);
+        p.OnError(t);
         ASSERT_EQ(RestartAction::Restart, p.OnTimer(t + 40000)) << "restart " << i;
     }
-    EXPECT_EQ(14, p.RestartCount());
+    EXPECT_EQ(14, p.count);
     t += 60000;
-    p.OnDownloadError(t);
+    p.OnError(t);
     EXPECT_EQ(RestartAction::Wait, p.OnTimer(t + 5000));
     EXPECT_EQ(RestartAction::Fail, p.OnTimer(t + 40000)) << "the 15th error ends on the failure page";
-    EXPECT_TRUE(p.IsExhausted());
+    EXPECT_EQ(15, p.count);
 
     // a manual retry that fails again must not leave the progress page waiting for ever
-    EXPECT_EQ(RestartAction::Fail, p.OnDownloadError(t + 100000));
-    EXPECT_FALSE(p.IsErrorPending());
+    EXPECT_EQ(RestartAction::Fail, p.OnError(t + 100000));
+    EXPECT_FALSE(p.pending);
     EXPECT_EQ(RestartAction::None, p.OnTimer(t + 200000));
 }
 
 TEST(InstallerRules, RestartQuietPeriodSurvivesTheTickWrap) {
-    CRestartPolicy p;
+    RestartFields p;
     uint32_t t = 0xFFFFF000u;
-    p.OnDownloadError(t);
+    p.OnError(t);
     EXPECT_EQ(RestartAction::Wait, p.OnTimer(t + 30000u));  // wrapped past zero, 30 s later
     EXPECT_EQ(RestartAction::Restart, p.OnTimer(t + 40000u));
 }
