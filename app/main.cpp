@@ -54,7 +54,10 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
     gptrMainFrame = new (storage) CMainFrameWnd();
     WriteLogW(L"CMainFrameWnd malloc success...\n");
 
-    gptrMainFrame->Create(nullptr, L"Vardo在线安装", WS_VISIBLE | WS_OVERLAPPEDWINDOW, 0, CW_USEDEFAULT, CW_USEDEFAULT,
+    // The hidden run's window is never shown: one shown and hidden again flashes on the screen, and
+    // under X the hiding waits up to 2 s for a window manager to confirm it.
+    const DWORD visible = params.IsInstallMode() ? 0 : WS_VISIBLE;
+    gptrMainFrame->Create(nullptr, L"Vardo在线安装", visible | WS_OVERLAPPEDWINDOW, 0, CW_USEDEFAULT, CW_USEDEFAULT,
                           CW_USEDEFAULT, CW_USEDEFAULT, nullptr);
     gptrMainFrame->SetIcon(121);
     gptrMainFrame->CenterWindow();

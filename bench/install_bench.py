@@ -59,12 +59,26 @@ def field(text, key):
     return float(m.group(1)) if m else None
 
 
-def whole_run(srv, folder):
+def print_trace(log):
+    """Every record of a run logged with VD_LOG_MS=1: milliseconds since the first, first line."""
+    parts = re.split(r"------------Time:\d{4}/\d\d/\d\d (\d\d):(\d\d):(\d\d)\.(\d{3})---------------\n", log)
+    first = None
+    for i in range(1, len(parts) - 4, 5):
+        ms = ((int(parts[i]) * 60 + int(parts[i + 1])) * 60 + int(parts[i + 2])) * 1000 + int(parts[i + 3])
+        first = ms if first is None else first
+        text = parts[i + 4].strip().splitlines()
+        print("   %6d  %s" % (ms - first, text[0][:110] if text else ""))
+
+
+def whole_run(srv, folder, trace=False):
     h.clean_data()
     temp_caches()
     shutil.rmtree(h.from_windows(folder), ignore_errors=True)
+    env = srv.env()
+    if trace:
+        env["VD_LOG_MS"] = "1"
     t0 = time.monotonic()
-    proc = h.start(h.EXE, ["/i", "/d", folder], env=srv.env())
+    proc = h.start(h.EXE, ["/i", "/d", folder], env=env)
     t1 = None
     try:
         deadline = t0 + 300
@@ -80,6 +94,9 @@ def whole_run(srv, folder):
         h.stop(proc)
     if t1 is None:
         raise RuntimeError("no successful installation; log:\n" + h.read_log()[-3000:])
+    if trace:
+        print("== trace of the last whole run (ms since its first log record)")
+        print_trace(h.read_log())
     return (t1 - t0) * 1000.0
 
 
@@ -91,6 +108,7 @@ def run_tool(srv, args, timeout=300):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--rounds", type=int, default=3)
+    ap.add_argument("--trace", action="store_true", help="print the last whole run's log with milliseconds")
     args = ap.parse_args()
     h.ensure_wineserver()
     pkg = build_package(os.path.join(ROOT, "build", "bench"))
@@ -103,7 +121,7 @@ def main():
     with ServerSet(build_dir=os.path.join(ROOT, "build", "cmake"), timeout=3600) as srv:
         desc = serve_package(srv, pkg, VERSION)
         for r in range(args.rounds):
-            results["whole"].append(whole_run(srv, "C:\\VdBench\\whole"))
+            results["whole"].append(whole_run(srv, "C:\\VdBench\\whole", args.trace and r == args.rounds - 1))
 
             temp_caches()
             shutil.rmtree(h.from_windows("C:\\VdBench\\parts"), ignore_errors=True)
