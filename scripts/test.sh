@@ -5,4 +5,5 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 wine_start
 trap wine_stop EXIT
 cd "$BUILD/cmake"
-ctest --output-on-failure --timeout 900 -j "${VD_TEST_JOBS:-2}" "$@"
+# mostly waiting on timers, servers and Wine: the suites of separate prefixes run side by side
+ctest --output-on-failure --timeout 900 -j "${VD_TEST_JOBS:-5}" "$@"

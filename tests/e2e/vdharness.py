@@ -38,6 +38,27 @@ def ensure_wineserver():
                    stderr=subprocess.DEVNULL, start_new_session=True, timeout=180)
 
 
+def start_own_prefix():
+    """The suite's own prefix on the display in DISPLAY: made once (like the run's prefix, with
+    the same set-up), then booted with a persistent wineserver. A server left by an earlier run
+    may be bound to another display: it is ended first."""
+    env = wine_env()
+    subprocess.run(["wineserver", "-k"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
+    if not os.path.exists(os.path.join(PREFIX, "system.reg")):
+        subprocess.run(["wine", "wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, start_new_session=True, timeout=600)
+        setup = 'source "%s/scripts/common.sh"; wine_env; export WINEPREFIX="%s"; prefix_setup' % (ROOT, PREFIX)
+        subprocess.run(["bash", "-c", setup], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, start_new_session=True, timeout=600)
+    ensure_wineserver()
+
+
+def stop_wineserver():
+    subprocess.run(["wineserver", "-k"], env=wine_env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
+
+
 def process_counts(*names):
     """How many Windows processes of the prefix run under each image name."""
     rc, f = wintool("procs", *names)
@@ -303,16 +324,17 @@ def _display_in_use(n):
 class Xvfb:
     """A private X display for tests that open windows."""
 
-    def __init__(self, size="1280x1024x24"):
+    def __init__(self, size="1280x1024x24", private=False):
         self.size = size
+        self.private = private
         self.proc = None
         self.display = None
 
     def __enter__(self):
         # The run's display (test.sh and demo.sh start one) is shared: Wine's desktop process is
         # bound to it, and windows on another display would fail.
-        if os.environ.get("DISPLAY") and subprocess.run(["xdpyinfo"], stdout=subprocess.DEVNULL,
-                                                        stderr=subprocess.DEVNULL).returncode == 0:
+        if not self.private and os.environ.get("DISPLAY") and subprocess.run(
+                ["xdpyinfo"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
             self.display = os.environ["DISPLAY"]
             return self
         for n in range(90, 400):
@@ -322,12 +344,24 @@ class Xvfb:
                                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                          stderr=subprocess.DEVNULL, start_new_session=True)
             # usable once its socket is there; a client connecting earlier fails
+            # the socket may be another server's that took the number a moment earlier: ours
+            # holds the lock
             if wait_for(lambda: self.proc.poll() is not None or os.path.exists("/tmp/.X11-unix/X%d" % n), 15, 0.1) \
-                    and self.proc.poll() is None:
+                    and self.proc.poll() is None and self._lock_pid(n) == self.proc.pid:
                 time.sleep(0.2)
                 self.display = ":%d" % n
                 return self
+            if self.proc.poll() is None:
+                self.proc.kill()
+                self.proc.wait(timeout=10)
         raise RuntimeError("no free X display")
+
+    @staticmethod
+    def _lock_pid(n):
+        try:
+            return int(open("/tmp/.X%d-lock" % n).read().strip())
+        except (OSError, ValueError):
+            return None
 
     def env(self):
         return {"DISPLAY": self.display}
