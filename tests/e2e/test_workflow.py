@@ -170,6 +170,15 @@ class Installer:
     def wait_window(self, timeout=30):
         return h.wait_for(lambda: h.wintool("state", CLS)[1].get("found") == "1", timeout=timeout, step=0.3)
 
+    def wait_shown(self, timeout=30):
+        """Visible to Windows and mapped on the display: ready for a person's clicks."""
+        def mapped():
+            env = dict(os.environ, DISPLAY=self.display.display)
+            return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % TITLE], env=env,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                  timeout=20).returncode == 0
+        return h.wait_for(lambda: self.state().get("visible") == "1" and mapped(), timeout=timeout, step=0.2)
+
     def state(self):
         return h.wintool("state", CLS)[1]
 
@@ -259,8 +268,7 @@ def test_windowed_installation_by_clicks(srv, display, browser):
     serve_package(srv, SETUP32, product_version())
     run = Installer(srv, display=display)
     try:
-        assert run.wait_window(), "main window"
-        time.sleep(1.5)
+        assert run.wait_shown(), "main window"
         run.focus()
         display.screenshot("workflow_welcome")
         run.click("easyui_install_now_btn")
@@ -392,8 +400,7 @@ def test_retry_button_after_a_failed_download(srv, display):
     srv.config.set_package(HashValue="AAAAAAAAAAAAAAAAAAAAAA==")
     run = Installer(srv, display=display)
     try:
-        assert run.wait_window()
-        time.sleep(1.5)
+        assert run.wait_shown()
         run.focus()
         run.click("easyui_install_now_btn")
         assert run.wait_log("show failure page:下载失败,请", 60), h.read_log()[-3000:]
@@ -418,8 +425,7 @@ def test_folder_typed_on_the_custom_page(srv, display):
     typed = r"C:\WfTyped\Vardo"
     run = Installer(srv, display=display)
     try:
-        assert run.wait_window()
-        time.sleep(1.5)
+        assert run.wait_shown()
         run.focus()
         run.click("easyui_custom_install_btn")
         time.sleep(0.5)

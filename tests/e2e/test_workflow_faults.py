@@ -188,7 +188,7 @@ def test_closing_while_a_restart_is_pending_keeps_part_files(srv, display):
     run = hidden_run(srv, display)
     try:
         assert run.wait_log("WM_USER_SHOW_PROGRESS download errcode:", 60), h.read_log()[-3000:]
-        time.sleep(1)
+        assert h.wait_for(lambda: wf.part_files(), 10)
         run.close()
         assert run.wait_exit(60) == 0
     finally:
@@ -203,7 +203,7 @@ def test_simulated_download_failure_stops_before_installing(srv, display):
     wf.write_test_ini(downloading_failure=1)
     run = hidden_run(srv, display)
     end_on_failure_page(run, "安装失败,请")
-    time.sleep(3)
+    # the process has ended: its log is complete
     assert "simulate downloading failure" in h.read_log()
     assert "PrepareExecvdInstExe" not in h.read_log()
     assert wf.installed(wf.TARGET) == []
