@@ -268,11 +268,21 @@ bool DeletePath(const std::wstring& path) {
         CScopedFindHandle h(FindFirstFileW(DropOneTrailingSlash(path).c_str(), &fd));
         if (!h.Valid()) return false;
     }
-    if (fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY) return DeleteFolderTree(DropOneTrailingSlash(path));
+    std::wstring bare = DropOneTrailingSlash(path);
+    // a link is removed as itself: an elevated delete must never reach what a planted junction points at
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveDirectoryW(bare.c_str()) != FALSE;
+        return DeleteFileW(bare.c_str()) != FALSE;
+    }
+    // read-only, hidden or system folders are folders too
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return DeleteFolderTree(bare);
     return DeleteFileW(path.c_str()) != FALSE;
 }
 
 bool DeleteFolderTree(const std::wstring& folder) {
+    DWORD self = GetFileAttributesW(folder.c_str());
+    if (self != INVALID_FILE_ATTRIBUTES && (self & FILE_ATTRIBUTE_REPARSE_POINT))
+        return RemoveDirectoryW(folder.c_str()) != FALSE;
     WIN32_FIND_DATAW fd;
     {
         CScopedFindHandle h(FindFirstFileW((folder + L"\\*.*").c_str(), &fd));
@@ -280,11 +290,20 @@ bool DeleteFolderTree(const std::wstring& folder) {
             do {
                 if (fd.cFileName[0] == L'.') continue;
                 std::wstring full = folder + L"\\" + fd.cFileName;
-                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) DeleteFolderTree(full);
-                else DeleteFileW(full.c_str());
+                if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                    // the link goes, never what it points at
+                    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(full.c_str());
+                    else DeleteFileW(full.c_str());
+                } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    DeleteFolderTree(full);
+                } else {
+                    DeleteFileW(full.c_str());
+                }
             } while (FindNextFileW(h.Get(), &fd));
         }
     }
+    if (self != INVALID_FILE_ATTRIBUTES && (self & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesW(folder.c_str(), self & ~FILE_ATTRIBUTE_READONLY);
     return RemoveDirectoryW(folder.c_str()) != FALSE;
 }
 

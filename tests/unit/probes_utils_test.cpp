@@ -75,17 +75,17 @@ TEST(PathHelpers, ExistsCreatesAndDeletesFoldersAndFiles) {
     EXPECT_FALSE(PathExists(root + L"\\missing"));
     EXPECT_FALSE(DeletePath(root + L"\\missing"));
 
-    // A folder with any attribute beside the folder flag (read-only on Windows; Wine keeps only
-    // hidden and system on folders) is not "exactly a folder": DeleteFileW is tried on it and fails.
+    // A folder with attributes beside the folder flag (read-only on Windows; Wine keeps only hidden
+    // and system on folders) is still a folder: deleted with what it holds, not handed to DeleteFileW.
     std::wstring ro = root + L"\\ro";
     ASSERT_TRUE(CreateDirectoryW(ro.c_str(), nullptr));
+    WriteFileText(ro + L"\\inside.txt", "z");
     SetFileAttributesW(ro.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
     if (GetFileAttributesW(ro.c_str()) == FILE_ATTRIBUTE_DIRECTORY)
         ASSERT_TRUE(SetFileAttributesW(ro.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DIRECTORY));
     ASSERT_NE(GetFileAttributesW(ro.c_str()), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_FALSE(DeletePath(ro));
-    EXPECT_TRUE(PathExists(ro));
-    SetFileAttributesW(ro.c_str(), FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_TRUE(DeletePath(ro));
+    EXPECT_FALSE(PathExists(ro));
 
     EXPECT_TRUE(DeletePath(root + L"\\"));
     EXPECT_FALSE(PathExists(root));
