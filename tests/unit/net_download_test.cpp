@@ -358,6 +358,7 @@ TEST_F(NetDownload, WholeFileCutShortIsAFailureNotAFile) {
     ExpectIdenticalOrFailed(errDownloadSuccess);
     EXPECT_EQ(300000, SizeOf(Part(0)));
     m_dl.CleanupTempCacheFolder(true);
+    DeleteFileW(m_output.c_str());
 
     Control("fault?kind=drop&bytes=100000&after=1&count=1");
     Start(6, 1);
