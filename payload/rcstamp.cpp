@@ -223,6 +223,11 @@ bool RemoveCertificateTable(const std::wstring& path, bool& had) {
     if (!SetFilePointerEx(file.Get(), pos, nullptr, FILE_BEGIN) ||
         !WriteFile(file.Get(), &none, sizeof(none), &put, nullptr) || put != sizeof(none))
         return false;
+    // the checksum was the signer's; 0 means none rather than a wrong one
+    DWORD zero = 0;
+    pos.QuadPart = optional + offsetof(IMAGE_OPTIONAL_HEADER32, CheckSum);  // same place in PE32+
+    if (!SetFilePointerEx(file.Get(), pos, nullptr, FILE_BEGIN) || !WriteFile(file.Get(), &zero, 4, &put, nullptr))
+        return false;
     // the table sits at the end of the file (padded to 8 bytes); cut it off so nothing stale rides along
     if ((LONGLONG)dir.VirtualAddress + dir.Size <= size.QuadPart && (LONGLONG)dir.VirtualAddress + dir.Size + 8 > size.QuadPart) {
         pos.QuadPart = dir.VirtualAddress;

@@ -319,8 +319,51 @@ def test_stamp_tool_refuses_bad_input_and_leaves_its_input_alone(copies, tmp_pat
         (["--channel", h.to_windows(str(text_file)), h.to_windows(str(text_file)), h.to_windows(str(out))], 3),
         (["--channel", h.to_windows(str(text_file)), h.to_windows(h.EXE), h.to_windows(h.EXE)], 1),
     ]
+    # a setup file too large for a 32-bit process to hold (sparse: costs no disk)
+    huge = tmp_path / "huge.exe"
+    with open(huge, "wb") as f:
+        f.truncate(0x6FF00000)
+    cases.append((["--vdpm", h.to_windows(str(huge)), h.to_windows(h.EXE), h.to_windows(str(out))], 2))
     for args, code in cases:
         rc, _ = h.run(STAMP, args, timeout=60)
         assert rc == code, args
     assert not out.exists()
     assert open(h.EXE, "rb").read() == before
+
+
+def test_stamp_then_sign_gives_a_verified_copy_that_installs(copies, fresh, tmp_path):
+    certs = os.path.join(PRODUCT, "certs")
+    sign = os.path.join(h.ROOT, "scripts", "sign.sh")
+    key = ["-cert", os.path.join(certs, "signer.crt"), "-key", os.path.join(certs, "signer.key"),
+           "-CAfile", os.path.join(certs, "ca.crt")]
+    verify = lambda f: subprocess.run(["osslsigncode", "verify", "-CAfile", os.path.join(certs, "ca.crt"), "-in", f],
+                                      capture_output=True, timeout=60).returncode
+    signed_stub = str(tmp_path / "signed_stub.exe")
+    subprocess.run([sign, "-in", h.EXE, "-out", signed_stub] + key, check=True, timeout=120)
+    assert verify(signed_stub) == 0
+
+    # stamping a signed stub voids its signature: the output comes out plainly unsigned, and says so
+    setup = os.path.join(PRODUCT, "VardoSetup_signed.exe")
+    out = str(tmp_path / "stamped.exe")
+    args = ["--vdpm", h.to_windows(setup), "--channel", h.to_windows(os.path.join(copies["work"], "full_channel.bin"))]
+    p = subprocess.run(["wine", STAMP] + args + [h.to_windows(signed_stub), h.to_windows(out)], env=h.wine_env(),
+                       stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+    assert h.exit_code(p.returncode) == 5
+    assert b"carries no signature. Sign it again" in p.stderr
+    p = subprocess.run(["osslsigncode", "verify", "-in", out], capture_output=True, timeout=60)
+    assert b"No signature found" in p.stdout + p.stderr
+    assert b"Current PE checksum   : 00000000" in p.stdout  # none, rather than the signer's stale one
+    os.remove(out)
+    p = subprocess.run(["wine", STAMP, "--drop-signature"] + args + [h.to_windows(signed_stub), h.to_windows(out)],
+                       env=h.wine_env(), stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+    assert h.exit_code(p.returncode) == 0 and b"Sign it again" in p.stderr
+
+    # stamp, then sign: verified, and the signed copy runs its silent installation under Wine
+    final = str(tmp_path / "final.exe")
+    subprocess.run([sign, "-in", out, "-out", final] + key, check=True, timeout=120)
+    assert verify(final) == 0
+    folder = r"C:\Apps\Vardo"
+    rc, log = silent(final, "/s", "/d", folder)
+    assert rc == 0, log[-10:]
+    assert os.path.exists(installed(folder, "Vardo.exe"))
+    assert "read m_bChannelRcContent2Memory:vardox .." in log
