@@ -367,3 +367,29 @@ def test_stamp_then_sign_gives_a_verified_copy_that_installs(copies, fresh, tmp_
     assert rc == 0, log[-10:]
     assert os.path.exists(installed(folder, "Vardo.exe"))
     assert "read m_bChannelRcContent2Memory:vardox .." in log
+
+
+def test_deletes_never_follow_planted_links(tmp_path):
+    """Wine shows a Unix symbolic link to a folder as a reparse point, as Windows shows a junction.
+    Wine 8 cannot remove such a link through Win32 (RemoveDirectoryW answers "not empty" for the
+    target), so the link itself may stay here; what matters is that nothing behind it goes."""
+    victim = tmp_path / "victim"
+    victim.mkdir()
+    (victim / "precious.txt").write_bytes(b"keep me")
+    base = os.path.join(h.temp_dir(), "vd_links")
+    shutil.rmtree(base, ignore_errors=True)
+    for command in ("deletepath", "clearfolder", "deleteitem"):
+        tree = os.path.join(base, command)
+        os.makedirs(os.path.join(tree, "sub"))
+        open(os.path.join(tree, "sub", "part.tmp"), "wb").close()
+        os.symlink(str(victim), os.path.join(tree, "sub", "planted"))
+        os.symlink(str(victim), os.path.join(tree, "planted"))
+        h.wintool(command, h.to_windows(tree))
+        assert not os.path.exists(os.path.join(tree, "sub", "part.tmp")), command
+        assert (victim / "precious.txt").read_bytes() == b"keep me", command
+    # a link handed over as the path itself
+    link = os.path.join(base, "direct")
+    os.symlink(str(victim), link)
+    h.wintool("deletepath", h.to_windows(link))
+    assert (victim / "precious.txt").read_bytes() == b"keep me"
+    shutil.rmtree(base, ignore_errors=True)
