@@ -7,6 +7,9 @@
 #include <cctype>
 #include <vector>
 
+#include "local/vdlog.h"
+#include "probes/vdutils.h"
+
 
 namespace {
 
@@ -142,4 +145,60 @@ std::wstring DescribePackageSignature(const PackageSignature& sig) {
 
 HANDLE OpenPackageLocked(const wchar_t* path) {
     return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool IsPackageRefused(EPackageTrust trust) { return trust == kPackageBad || trust == kPackageWrongSigner; }
+
+namespace {
+PackageSignature CheckLocked(HANDLE file, const std::wstring& path) {
+    PackageSignature sig = VerifyPackageSignature(file, path.c_str(), BuildSignerPin());
+    WriteLogW(L"package signature:%s,file:%s\n", DescribePackageSignature(sig).c_str(), path.c_str());
+    if (sig.m_e_trust == kPackageUnsigned) WriteLogW(L"package is unsigned, no signer is pinned: run all the same\n");
+    return sig;
+}
+}  // namespace
+
+PackageSignature CheckPackageFileSignature(const std::wstring& path) {
+    CScopedHandle file(OpenPackageLocked(path.c_str()));
+    if (!file.Valid()) {
+        PackageSignature sig;
+        sig.m_e_trust = kPackageBad;
+        sig.m_l_trust_code = (LONG)HRESULT_FROM_WIN32(GetLastError());
+        WriteLogW(L"package signature:%s,file:%s\n", DescribePackageSignature(sig).c_str(), path.c_str());
+        return sig;
+    }
+    return CheckLocked(file.Get(), path);
+}
+
+EPackageStart StartVerifiedPackage(const std::wstring& path, const std::wstring& cmdLine, bool wait, DWORD* exitCode) {
+    CScopedHandle file(OpenPackageLocked(path.c_str()));
+    if (!file.Valid()) {
+        WriteLogW(L"package cannot be opened for the check,err:%d,file:%s\n", (int)GetLastError(), path.c_str());
+        return kPackageStartFailed;
+    }
+    PackageSignature sig = CheckLocked(file.Get(), path);
+    if (IsPackageRefused(sig.m_e_trust)) {
+        WriteLogW(L"package refused, not run:%s\n", path.c_str());
+        return kPackageRefused;
+    }
+    std::vector<wchar_t> cmd(cmdLine.begin(), cmdLine.end());
+    cmd.push_back(0);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(path.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        DWORD err = GetLastError();
+        WriteLogW(L"CreateProcess failed (%d).\n", (int)err);
+        SetLastError(err);
+        return kPackageStartFailed;
+    }
+    file.Reset();  // the image section now holds the file: nobody can rewrite it under the process
+    CloseHandle(pi.hThread);
+    CScopedHandle process(pi.hProcess);
+    if (!wait) return kPackageStarted;
+    if (WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0) return kPackageStartFailed;
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process.Get(), &code)) return kPackageStartFailed;
+    if (exitCode) *exitCode = code;
+    return kPackageStarted;
 }

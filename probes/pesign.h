@@ -43,3 +43,13 @@ std::wstring DescribePackageSignature(const PackageSignature& sig);
 
 // Opens a package for checking and running: readable, with neither write nor delete sharing.
 HANDLE OpenPackageLocked(const wchar_t* path);
+
+// Opens the package locked and checks its signature against the build's pin; logs the verdict.
+// A refused package (bad signature, or not the pinned signer) must not run.
+bool IsPackageRefused(EPackageTrust trust);
+PackageSignature CheckPackageFileSignature(const std::wstring& path);
+
+enum EPackageStart { kPackageStarted = 0, kPackageStartFailed = 1, kPackageRefused = 2 };
+// Checks the signature again and starts the package from the same handle, held without write or
+// delete sharing until the process exists: the bytes checked are the bytes that run.
+EPackageStart StartVerifiedPackage(const std::wstring& path, const std::wstring& cmdLine, bool wait, DWORD* exitCode);

@@ -159,6 +159,7 @@ def test_quoted_folder_installs_after_ending_the_running_product(copies, fresh):
     assert "bSilentMode:1...bVdpmRcInside:1" in log
     assert "inst strCmd : /S /D=C:\\My Apps\\Vardo" in log
     assert "read m_bChannelRcContent2Memory:vardox .." in log
+    assert any(l.startswith("package signature:verified,") for l in log)
     assert "read m_sBizDllContentInMemory:AbCdEf123456 .." in log
     assert any(l.startswith("delete exe path:") and VDPM_LOGGED.fullmatch(l) for l in log)
     assert log.index("vd_execute_process success") < log.index("CheckBizChannelFromRc begin...")
@@ -393,3 +394,43 @@ def test_deletes_never_follow_planted_links(tmp_path):
     h.wintool("deletepath", h.to_windows(link))
     assert (victim / "precious.txt").read_bytes() == b"keep me"
     shutil.rmtree(base, ignore_errors=True)
+
+
+def tampered_copy(src, dst):
+    data = bytearray(open(src, "rb").read())
+    data[4096] ^= 1  # inside the signed image, not the signature
+    with open(dst, "wb") as f:
+        f.write(data)
+    return dst
+
+
+PINNED = os.path.join(h.BIN, "vdInstallerPinned.exe")  # the same installer pinned to the test publisher
+
+
+@pytest.mark.parametrize("pinned,package,installs,verdict", [
+    (False, "VardoSetup_signed.exe", True, "verified,code:0x00000000,signer:Vardo Test Publisher,sha256:"),
+    (False, "tampered", False, "bad signature,code:0x80096010"),
+    (False, "VardoSetup.exe", True, "unsigned,code:0x800b0100"),
+    (True, "VardoSetup_signed.exe", True, "verified,code:0x00000000,signer:Vardo Test Publisher,sha256:"),
+    (True, "VardoSetup_twin.exe", False, "wrong signer,code:0x00000000,signer:Vardo Test Publisher,sha256:"),
+    (True, "VardoSetup_other.exe", False, "wrong signer,code:0x00000000,signer:Someone Else Ltd,sha256:"),
+    (True, "VardoSetup.exe", False, "wrong signer,code:0x800b0100"),
+])
+def test_embedded_package_runs_only_with_an_acceptable_signature(fresh, tmp_path, pinned, package, installs, verdict):
+    setup = os.path.join(PRODUCT, package)
+    if package == "tampered":
+        setup = tampered_copy(os.path.join(PRODUCT, "VardoSetup_signed.exe"), str(tmp_path / "tampered.exe"))
+    out = str(tmp_path / "copy.exe")
+    rc, text = h.run(STAMP, ["--vdpm", h.to_windows(setup), h.to_windows(PINNED if pinned else h.EXE),
+                             h.to_windows(out)], timeout=60)
+    assert rc == 0, text
+    folder = r"C:\Apps\Vardo"
+    rc, log = silent(out, "/s", "/d", folder)
+    lines = [l for l in log if l.startswith("package signature:")]
+    assert len(lines) == 1 and lines[0].startswith("package signature:" + verdict), lines
+    assert VDPM_LOGGED.match(lines[0].rsplit(",file:", 1)[1]), lines[0]
+    assert ("package is unsigned, no signer is pinned: run all the same" in log) == (verdict.startswith("unsigned"))
+    assert rc == (0 if installs else -3)
+    assert os.path.exists(installed(folder, "Vardo.exe")) == installs
+    assert ("package refused, not run:" in " ".join(log)) != installs
+    assert vdpm_files() == [], "the extracted package stays behind"
