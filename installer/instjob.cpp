@@ -13,6 +13,7 @@
 #include "probes/fileversion.h"
 #include "probes/md5.h"
 #include "probes/pesign.h"
+#include "probes/userlaunch.h"
 #include "probes/vdutils.h"
 #include "vd_endpoints.h"
 
@@ -355,6 +356,8 @@ void OpenSuccessPageIfNeeded(const std::wstring& installFolder) {
 bool ExecuteDefaultActions(bool installMode, const std::wstring& installFolder) {
     if (installMode) return false;
     std::wstring launcher = LocateProductFile(installFolder, L"Launcher.exe");
+    // the product must not inherit our administrator token
+    if (!launcher.empty() && PathExists(launcher) && ShellExecuteAsDesktopUser(launcher, L"")) return true;
     return vd_execute_process(launcher.c_str(), nullptr, false);
 }
 
