@@ -22,6 +22,20 @@ void __verbose_terminate_handler() { abort(); }
 
 namespace {
 
+// The process runs elevated from a Downloads folder: no DLL may come from there or from the
+// current folder, whether we load it, the delay-load helper does, or the system does for us
+// (theme engine, shell extensions of the folder dialog).
+void RestrictDllSearch() {
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+    HMODULE k32 = GetModuleHandleW(L"kernel32.dll");
+    auto setDefault = k32 ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
+                                reinterpret_cast<void*>(GetProcAddress(k32, "SetDefaultDllDirectories")))
+                          : nullptr;
+    // without it (Windows 7 before KB2533623) at least the current folder goes; our own delay
+    // loads name System32 themselves (probes/delayload.cpp)
+    if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryW(L"");
+}
+
 int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
     // The handle stays open for the life of the process: its existence is the signal.
     CreateMutexW(nullptr, FALSE, kVdSingletonMutex);
@@ -83,6 +97,7 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
+    RestrictDllSearch();
     try {
         SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
         OpenLog();

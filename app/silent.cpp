@@ -6,6 +6,7 @@
 #include "installer/workflow_rules.h"
 #include "local/vdlog.h"
 #include "payload/vdbizhandler.h"
+#include "probes/pesign.h"
 #include "probes/vdutils.h"
 
 namespace {
@@ -51,7 +52,11 @@ int SilentWork() {
 
     int result = kSilentOk;
     DWORD code = 0;
-    if (vd_execute_process(params.m_s_setup_path.c_str(), cmd.c_str(), true, &code)) {
+    EPackageStart started = StartVerifiedPackage(params.m_s_setup_path, cmd, true, &code);
+    if (started == kPackageRefused) {
+        // the embedded package is deleted below like every extracted setup
+        result = kSilentSetupNotStarted;
+    } else if (started == kPackageStarted) {
         WriteLogW(L"vd_execute_process success\n");
         if (!vdworkflow::IsSetupSuccessCode(code)) {
             WriteLogW(L"setup exit code:%d,the setup failed\n", (int)code);

@@ -12,6 +12,8 @@
 #include "probes/base64.h"
 #include "probes/fileversion.h"
 #include "probes/md5.h"
+#include "probes/pesign.h"
+#include "probes/userlaunch.h"
 #include "probes/vdutils.h"
 #include "vd_endpoints.h"
 
@@ -119,7 +121,12 @@ PackageCheck CheckPackageDigest(const std::wstring& path, long long serverSize, 
     std::string localMd5 = GetFileMd5W(path);
     if (DigestsMatch(serverMd5, localMd5)) {
         WriteLogA("md5 value is the same:%s\n", localMd5.c_str());
-        return PackageCheck::Valid;
+        // a signature that does not hold fails like a digest that does not match
+        if (!IsPackageRefused(CheckPackageFileSignature(path).m_e_trust)) return PackageCheck::Valid;
+        DeletePath(path);
+        WriteLogW(L"package signature refused,delete old exe:%s\n", path.c_str());
+        if (!keepCache && cleanupTempCache) cleanupTempCache();
+        return PackageCheck::BadSignature;
     }
     WriteLogA("md5 value is not the same, download server md5:%s===>base64:%s, local file md5:%s\n===>base64:%s",
               serverMd5.c_str(), Md5HexToBase64(serverMd5).c_str(), localMd5.c_str(),
@@ -253,7 +260,14 @@ bool RunInstallJob(const InstallJob& job, int* runs) {
         // taken before every run: only what this run wrote may pass
         std::vector<ProductFileStamp> before = StampProductCandidates(job.m_check.installFolder);
         DWORD code = 0;
-        if (vd_execute_process(job.m_s_setup_path.c_str(), job.m_s_cmd_line.c_str(), true, &code)) {
+        // checked again before every run, on the handle the run starts from
+        EPackageStart started = StartVerifiedPackage(job.m_s_setup_path, job.m_s_cmd_line, true, &code);
+        if (started == kPackageRefused) {
+            DeletePath(job.m_s_setup_path);
+            WriteLogW(L"package signature refused,delete exe:%s\n", job.m_s_setup_path.c_str());
+            break;
+        }
+        if (started == kPackageStarted) {
             WriteLogW(L"vd_execute_process success\n");
             const bool setupOk = IsSetupSuccessCode(code);
             if (!setupOk) WriteLogW(L"setup exit code:%d,the setup failed\n", (int)code);
@@ -342,6 +356,8 @@ void OpenSuccessPageIfNeeded(const std::wstring& installFolder) {
 bool ExecuteDefaultActions(bool installMode, const std::wstring& installFolder) {
     if (installMode) return false;
     std::wstring launcher = LocateProductFile(installFolder, L"Launcher.exe");
+    // the product must not inherit our administrator token
+    if (!launcher.empty() && PathExists(launcher) && ShellExecuteAsDesktopUser(launcher, L"")) return true;
     return vd_execute_process(launcher.c_str(), nullptr, false);
 }
 

@@ -37,9 +37,10 @@ std::wstring SettleInstallFolder(const InstallFolderInputs& in, const InstServer
 // Digest of a file read by its wide path; empty text when it cannot be read.
 std::string GetFileMd5W(const std::wstring& path);
 
-enum class PackageCheck { Valid, Missing, Mismatch };
-// Compares the package's digest with the server's. A mismatching file is deleted; after a download
-// (keepCache false) `cleanupTempCache` also discards the downloader's part files.
+enum class PackageCheck { Valid, Missing, Mismatch, BadSignature };
+// Compares the package's digest with the server's, then checks its signature. A mismatching or
+// refused file is deleted; after a download (keepCache false) `cleanupTempCache` also discards the
+// downloader's part files.
 PackageCheck CheckPackageDigest(const std::wstring& path, long long serverSize, bool keepCache,
                                 const std::string& serverMd5, const std::function<void()>& cleanupTempCache);
 inline bool ValidInstExe(const std::wstring& path, long long serverSize, bool keepCache, const std::string& serverMd5,

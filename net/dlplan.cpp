@@ -38,7 +38,9 @@ int64_t BytesInSection(int64_t pos, int64_t count, uint64_t length) {
     const int64_t len = (int64_t)length;
     if (count <= 0 || pos >= len) return 0;
     const int64_t begin = std::max<int64_t>(pos, 0);
-    return std::max<int64_t>(0, std::min(pos + count, len) - begin);
+    // no pos + count: it overflows for counts near the type's limit
+    const int64_t end = count > len - pos ? len : pos + count;
+    return std::max<int64_t>(0, end - begin);
 }
 
 void SplitOutputName(const std::wstring& path, std::wstring& base, std::wstring& ext) {

@@ -118,10 +118,10 @@ int CGenericHttp::Post(const char* url, const char* body, DWORD length) {
 
     const char* accept[] = {"*/*", nullptr};
     HINTERNET connection = PeekHandle(m_h_connection);
-    HINTERNET opened = connection ? HttpOpenRequestA(connection, "POST", path.c_str(), "HTTP/1.0", "", accept,
-                                                     INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
-                                                         INTERNET_FLAG_FORMS_SUBMIT,
-                                                     0)
+    // an https collector gets TLS, with the certificate checked
+    DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_FORMS_SUBMIT;
+    if (scheme == "https") flags |= INTERNET_FLAG_SECURE;
+    HINTERNET opened = connection ? HttpOpenRequestA(connection, "POST", path.c_str(), "HTTP/1.0", "", accept, flags, 0)
                                   : nullptr;
     if (!KeepHandle(m_h_request, opened)) {
         m_dw_last_error = connection ? GetLastError() : ERROR_INTERNET_OPERATION_CANCELLED;

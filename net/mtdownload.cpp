@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -96,6 +97,9 @@ int GetTempOutputPath(std::wstring& out) {
 }
 
 int ClearFolder(const std::wstring& path, bool removeItself) {
+    DWORD selfAttr = GetFileAttributesW(path.c_str());
+    if (selfAttr != INVALID_FILE_ATTRIBUTES && (selfAttr & FILE_ATTRIBUTE_REPARSE_POINT))
+        return removeItself && RemoveDirectoryW(path.c_str()) ? 1 : 0;
     std::wstring folder = path;
     EnsureBackslash(folder);
     {
@@ -105,7 +109,12 @@ int ClearFolder(const std::wstring& path, bool removeItself) {
         do {
             if (fd.cFileName[0] == L'.') continue;
             std::wstring item = folder + fd.cFileName;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // a junction planted in the cache is removed as a link, never descended into
+                DownloadLog(L"delete link:%s\n", item.c_str());
+                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(item.c_str());
+                else DeleteFileW(item.c_str());
+            } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 ClearFolder(item, true);
             } else {
                 DownloadLog(L"delete file:%s\n", item.c_str());
@@ -126,6 +135,8 @@ int ClearFolder(const std::wstring& path, bool removeItself) {
 int DeleteFileOrFolder(const std::wstring& path) {
     DWORD attr = GetFileAttributesW(path.c_str());
     if (attr == INVALID_FILE_ATTRIBUTES) return 0;
+    if ((attr & FILE_ATTRIBUTE_REPARSE_POINT) && (attr & FILE_ATTRIBUTE_DIRECTORY))
+        return RemoveDirectoryW(path.c_str()) ? 1 : 0;
     if (attr & FILE_ATTRIBUTE_DIRECTORY) return ClearFolder(path, true);
     return DeleteFileW(path.c_str()) ? 1 : 0;
 }
@@ -535,8 +546,9 @@ int CVdHttpDownload::RunRanges(HANDLE file, char* buffer) {
             char value[128] = {0};
             DWORD len = sizeof(value) - 1;
             uint64_t at = 0;
-            if (HttpQueryInfoA(request, HTTP_QUERY_CONTENT_RANGE, value, &len, nullptr) &&
-                (!ParseContentRangeFirst(std::string(value, len), at) || at != first))
+            // without Content-Range nothing says where these bytes belong
+            if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_RANGE, value, &len, nullptr) ||
+                !ParseContentRangeFirst(std::string(value, len), at) || at != first)
                 placed = false;
         }
         if (!placed) {
@@ -581,8 +593,18 @@ int CVdHttpDownload::RunWhole(HANDLE file, char* buffer) {
         DownloadLog(L"HttpQueryInfo failure,dwRetCode:%d,err:%d,line:%d\n", (int)status, (int)GetLastError(), __LINE__);
         return 0;
     }
+    // never more than announced: this answer's Content-Length, else the probed size, else what a
+    // 32-bit size can describe
+    int64_t limit = m_ll_needed > 0 ? m_ll_needed : (int64_t)0xFFFFFFFF;
+    char lengthText[32] = {0};
+    DWORD lengthLen = sizeof(lengthText) - 1;
+    if (HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, lengthText, &lengthLen, nullptr)) {
+        char* end = nullptr;
+        long long announced = strtoll(lengthText, &end, 10);
+        if (end != lengthText && announced >= 0 && announced < limit) limit = announced;
+    }
     int64_t got = 0;
-    if (!ReadBody(request, file, buffer, -1, got)) return 0;
+    if (!ReadBody(request, file, buffer, limit, got)) return 0;
     // an older, longer part file must not leave its tail behind this body
     SetEndOfFile(file);
     Finish((int)got);

@@ -117,7 +117,8 @@ bool ParseInstServerInfo(InstServerInfo* record, const Json::Value& data) {
         return false;
     const Json::Value& id = item["Id"];
     if (!id.isNull()) {
-        if (!id.isIntegral() || id.asLargestInt() < INT_MIN || id.asLargestInt() > INT_MAX) return false;
+        // isInt64 first: asLargestInt throws for an integer past the signed 64-bit range
+        if (!id.isInt64() || id.asLargestInt() < INT_MIN || id.asLargestInt() > INT_MAX) return false;
         r.m_n_id = (int)id.asLargestInt();
     }
     const Json::Value& size = item["Size"];

@@ -155,18 +155,10 @@ std::wstring IVdHttpDownload::TargetWithQuery() const {
 }
 
 HINTERNET IVdHttpDownload::OpenRequest(const wchar_t* verb, const std::wstring& target, DWORD flags) {
-    const bool secure = IsSecure();
-    if (secure)
-        flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INTERNET_FLAG_IGNORE_CERT_CN_INVALID;
-    HINTERNET request = HttpOpenRequestW(m_h_connection.Get(), verb, target.c_str(), L"HTTP/1.1", L"", nullptr,
-                                         flags, 0);
-    if (request && secure) {
-        DWORD sec = 0, size = sizeof(sec);
-        InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &sec, &size);
-        sec |= SECURITY_FLAG_IGNORE_REVOCATION | SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_WRONG_USAGE;
-        InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &sec, sizeof(sec));
-    }
-    return request;
+    // Certificate errors stop the request: an elevated installer must not take a package from
+    // whoever answers in the server's name.
+    if (IsSecure()) flags |= INTERNET_FLAG_SECURE;
+    return HttpOpenRequestW(m_h_connection.Get(), verb, target.c_str(), L"HTTP/1.1", L"", nullptr, flags, 0);
 }
 
 void IVdHttpDownload::ApplyTimeouts(HINTERNET request, DWORD ms) {

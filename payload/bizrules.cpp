@@ -66,8 +66,11 @@ const wchar_t* StampUsageText() {
            L"  --channel FILE   \"CHANNEL\" 527: distributor name, ANSI text\n"
            L"  --vdpm FILE      \"VDPM\" 526: the product's complete setup package\n"
            L"  --remove KIND    removes one of the resources above (KIND: biz523, ..., vdpm)\n"
+           L"  --drop-signature a signed INPUT.exe is expected: its signature is removed, exit code 0\n"
+           L"Stamp first, then sign OUTPUT.exe (scripts/sign.sh): new resources void a signature.\n"
            L"Exit codes: 0 written, 1 bad command line, 2 unreadable input file,\n"
-           L"3 target missing or not a PE file, 4 the resources could not be written.\n";
+           L"3 target missing or not a PE file, 4 the resources could not be written,\n"
+           L"5 written, but INPUT.exe was signed and OUTPUT.exe is not (sign it again).\n";
 }
 
 bool ParseStampArgs(const std::vector<std::wstring>& args, StampRequest& request, std::wstring& error) {
@@ -78,6 +81,10 @@ bool ParseStampArgs(const std::vector<std::wstring>& args, StampRequest& request
         if (a == L"--help" || a == L"-h" || a == L"/?") {
             request.help = true;
             return true;
+        }
+        if (a == L"--drop-signature") {
+            request.drop_signature = true;
+            continue;
         }
         if (a.size() > 2 && a.compare(0, 2, L"--") == 0) {
             std::wstring name = a.substr(2);

@@ -41,6 +41,7 @@ struct StampRequest {
     std::wstring output;
     std::vector<StampItem> items;
     bool help = false;
+    bool drop_signature = false;  // the caller knows a signed input comes out unsigned
 };
 
 // Parses the tool's arguments (without the program name). On failure returns false and sets

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
+#include <new>
 #include <cstring>
 #include <vector>
 
@@ -37,7 +39,13 @@ bool ReadWholeFile(const std::wstring& path, std::vector<char>& bytes, std::wstr
         why = L"is empty";
         return false;
     }
-    bytes.resize((size_t)size.QuadPart);
+    // a 32-bit process may not find room for a large file: say so instead of aborting
+    try {
+        bytes.resize((size_t)size.QuadPart);
+    } catch (const std::bad_alloc&) {
+        why = L"is too large to load into memory";
+        return false;
+    }
     DWORD got = 0;
     size_t done = 0;
     while (done < bytes.size()) {
@@ -175,7 +183,61 @@ bool VerifyStamped(const std::wstring& path, const std::vector<LoadedItem>& item
 
 }  // namespace
 
-StampResult StampResources(const StampRequest& request, std::wstring& message) {
+bool RemoveCertificateTable(const std::wstring& path, bool& had) {
+    had = false;
+    CScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) return false;
+    auto readAt = [&](LONGLONG at, void* buf, DWORD n) {
+        LARGE_INTEGER pos;
+        pos.QuadPart = at;
+        DWORD got = 0;
+        return SetFilePointerEx(file.Get(), pos, nullptr, FILE_BEGIN) && ReadFile(file.Get(), buf, n, &got, nullptr) &&
+               got == n;
+    };
+    LARGE_INTEGER size;
+    IMAGE_DOS_HEADER dos;
+    if (!GetFileSizeEx(file.Get(), &size) || !readAt(0, &dos, sizeof(dos)) || dos.e_magic != IMAGE_DOS_SIGNATURE)
+        return false;
+    DWORD sig = 0;
+    WORD magic = 0;
+    LONGLONG optional = (LONGLONG)dos.e_lfanew + 4 + sizeof(IMAGE_FILE_HEADER);
+    if (dos.e_lfanew < 0 || !readAt(dos.e_lfanew, &sig, 4) || sig != IMAGE_NT_SIGNATURE || !readAt(optional, &magic, 2))
+        return false;
+    LONGLONG dirAt;
+    if (magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC)
+        dirAt = optional + offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory);
+    else if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+        dirAt = optional + offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory);
+    else
+        return false;
+    dirAt += IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY);
+    IMAGE_DATA_DIRECTORY dir;
+    if (!readAt(dirAt, &dir, sizeof(dir))) return false;
+    if (dir.VirtualAddress == 0 && dir.Size == 0) return true;
+    had = true;
+    IMAGE_DATA_DIRECTORY none = {0, 0};
+    LARGE_INTEGER pos;
+    pos.QuadPart = dirAt;
+    DWORD put = 0;
+    if (!SetFilePointerEx(file.Get(), pos, nullptr, FILE_BEGIN) ||
+        !WriteFile(file.Get(), &none, sizeof(none), &put, nullptr) || put != sizeof(none))
+        return false;
+    // the checksum was the signer's; 0 means none rather than a wrong one
+    DWORD zero = 0;
+    pos.QuadPart = optional + offsetof(IMAGE_OPTIONAL_HEADER32, CheckSum);  // same place in PE32+
+    if (!SetFilePointerEx(file.Get(), pos, nullptr, FILE_BEGIN) || !WriteFile(file.Get(), &zero, 4, &put, nullptr))
+        return false;
+    // the table sits at the end of the file (padded to 8 bytes); cut it off so nothing stale rides along
+    if ((LONGLONG)dir.VirtualAddress + dir.Size <= size.QuadPart && (LONGLONG)dir.VirtualAddress + dir.Size + 8 > size.QuadPart) {
+        pos.QuadPart = dir.VirtualAddress;
+        if (!SetFilePointerEx(file.Get(), pos, nullptr, FILE_BEGIN) || !SetEndOfFile(file.Get())) return false;
+    }
+    return true;
+}
+
+StampResult StampResources(const StampRequest& request, std::wstring& message, bool* signatureDropped) {
+    if (signatureDropped) *signatureDropped = false;
     if (request.items.empty()) {
         message = L"nothing to stamp";
         return kStampBadArgs;
@@ -231,6 +293,9 @@ StampResult StampResources(const StampRequest& request, std::wstring& message) {
         message = why;
         return kStampWriteFailed;
     };
+    // new resources void a signature: the output goes out plainly unsigned, never with a stale one
+    bool hadSignature = false;
+    if (!RemoveCertificateTable(tmp, hadSignature)) return fail(L"cannot remove the input's signature from " + tmp);
     // The resource table is written anew from the input's own entries: deleting single entries
     // is not honoured by every implementation of the update API, a fresh table is.
     HANDLE update = BeginUpdateResourceW(tmp.c_str(), TRUE);
@@ -264,6 +329,10 @@ StampResult StampResources(const StampRequest& request, std::wstring& message) {
                        (unsigned)li.bytes.size());
         line[159] = 0;
         message += line;
+    }
+    if (hadSignature) {
+        if (signatureDropped) *signatureDropped = true;
+        if (!request.drop_signature) return kStampSignatureDropped;
     }
     return kStampOk;
 }

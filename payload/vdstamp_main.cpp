@@ -2,6 +2,7 @@
 // package into a copy of a finished vdInstaller.exe.
 #include <windows.h>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,18 @@ int wmain(int argc, wchar_t** argv) {
         Print(stdout, StampUsageText());
         return kStampOk;
     }
-    StampResult result = StampResources(request, message);
-    Print(result == kStampOk ? stdout : stderr, L"vdstamp: " + message);
-    return result;
+    try {
+        bool dropped = false;
+        StampResult result = StampResources(request, message, &dropped);
+        Print(result == kStampOk ? stdout : stderr, L"vdstamp: " + message);
+        if (dropped)
+            Print(stderr, L"vdstamp: warning: " + request.input + L" is signed; " + request.output +
+                              L" carries no signature. Sign it again (scripts/sign.sh).");
+        return result;
+    } catch (const std::bad_alloc&) {
+        Print(stderr, L"vdstamp: out of memory");
+    } catch (...) {
+        Print(stderr, L"vdstamp: unexpected failure");
+    }
+    return kStampWriteFailed;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "local/vdlog.h"
+#include "probes/userlaunch.h"
 
 namespace {
 
@@ -107,6 +108,8 @@ std::wstring BrowserCommandForUrl(const std::wstring& command, const std::wstrin
 
 int OpenUrlInBrowser(const wchar_t* url) {
     if (!url || !*url) return 36;
+    // the browser must not inherit our administrator token
+    if (ShellExecuteAsDesktopUser(url, L"")) return 42;
     HINSTANCE r = ShellExecuteW(nullptr, L"open", url, nullptr, nullptr, SW_SHOW);
     if ((INT_PTR)r > 32) return (int)(INT_PTR)r;
 
@@ -137,15 +140,19 @@ int OpenUrlInBrowser(const wchar_t* url) {
 void OpenWebOrFolder(const wchar_t* target) {
     try {
         if (!target) return;
-        std::wstring t = target, cmd;
+        std::wstring t = target, program, args;
         if (t.compare(0, 4, L"www.") == 0 || t.compare(0, 7, L"http://") == 0) {
-            cmd = ProgramFilesFolder() + L"\\Internet Explorer\\iexplore.exe " + t;
+            program = ProgramFilesFolder() + L"\\Internet Explorer\\iexplore.exe";
+            args = t;
         } else {
             WIN32_FIND_DATAW fd;
             CScopedFindHandle h(FindFirstFileW(DropOneTrailingSlash(t).c_str(), &fd));
-            if (!h.Valid() || (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) cmd = L"explorer.exe " + t;
-            else cmd = L"explorer.exe /e,/select, " + t;
+            program = L"explorer.exe";
+            args = (!h.Valid() || (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ? t : L"/e,/select, " + t;
         }
+        // neither Explorer nor the browser may inherit our administrator token
+        if (ShellExecuteAsDesktopUser(program, args)) return;
+        std::wstring cmd = program + L" " + args;
         std::vector<wchar_t> buf(cmd.begin(), cmd.end());
         buf.push_back(0);
         STARTUPINFOW si = {};
@@ -268,11 +275,21 @@ bool DeletePath(const std::wstring& path) {
         CScopedFindHandle h(FindFirstFileW(DropOneTrailingSlash(path).c_str(), &fd));
         if (!h.Valid()) return false;
     }
-    if (fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY) return DeleteFolderTree(DropOneTrailingSlash(path));
+    std::wstring bare = DropOneTrailingSlash(path);
+    // a link is removed as itself: an elevated delete must never reach what a planted junction points at
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveDirectoryW(bare.c_str()) != FALSE;
+        return DeleteFileW(bare.c_str()) != FALSE;
+    }
+    // read-only, hidden or system folders are folders too
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return DeleteFolderTree(bare);
     return DeleteFileW(path.c_str()) != FALSE;
 }
 
 bool DeleteFolderTree(const std::wstring& folder) {
+    DWORD self = GetFileAttributesW(folder.c_str());
+    if (self != INVALID_FILE_ATTRIBUTES && (self & FILE_ATTRIBUTE_REPARSE_POINT))
+        return RemoveDirectoryW(folder.c_str()) != FALSE;
     WIN32_FIND_DATAW fd;
     {
         CScopedFindHandle h(FindFirstFileW((folder + L"\\*.*").c_str(), &fd));
@@ -280,11 +297,20 @@ bool DeleteFolderTree(const std::wstring& folder) {
             do {
                 if (fd.cFileName[0] == L'.') continue;
                 std::wstring full = folder + L"\\" + fd.cFileName;
-                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) DeleteFolderTree(full);
-                else DeleteFileW(full.c_str());
+                if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                    // the link goes, never what it points at
+                    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(full.c_str());
+                    else DeleteFileW(full.c_str());
+                } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    DeleteFolderTree(full);
+                } else {
+                    DeleteFileW(full.c_str());
+                }
             } while (FindNextFileW(h.Get(), &fd));
         }
     }
+    if (self != INVALID_FILE_ATTRIBUTES && (self & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesW(folder.c_str(), self & ~FILE_ATTRIBUTE_READONLY);
     return RemoveDirectoryW(folder.c_str()) != FALSE;
 }
 

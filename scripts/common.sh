@@ -10,7 +10,7 @@ if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 
 PACKAGES="g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 cmake ninja-build \
  wine wine32:i386 wine64 xvfb xauth x11-apps x11-utils xdotool imagemagick fonts-wqy-zenhei nsis \
- python3 python3-pytest python3-pil clang libclang-rt-14-dev googletest dpkg-dev openssl curl ca-certificates debian-archive-keyring"
+ python3 python3-pytest python3-pil osslsigncode clang libclang-rt-14-dev googletest dpkg-dev openssl curl ca-certificates debian-archive-keyring"
 
 ensure_packages() {
     local missing=""

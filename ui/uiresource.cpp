@@ -200,11 +200,15 @@ bool CResourceArchive::ListMembers(std::wstring& names) {
     if (!a.hZip) return false;
     int rc = unzGoToFirstFile(a.hZip);
     while (rc == UNZ_OK) {
-        char buf[512];
+        // minizip leaves a name that fills the buffer unterminated: size the buffer from the entry
         unz_file_info info = {};
-        if (unzGetCurrentFileInfo(a.hZip, &info, buf, sizeof(buf), nullptr, 0, nullptr, 0) != UNZ_OK) return false;
+        if (unzGetCurrentFileInfo(a.hZip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) return false;
+        std::string buf(info.size_filename, '\0');
+        if (!buf.empty() &&
+            unzGetCurrentFileInfo(a.hZip, &info, &buf[0], (uLong)buf.size(), nullptr, 0, nullptr, 0) != UNZ_OK)
+            return false;
         if (!names.empty()) names += L"\n";
-        names += Utf8ToWide(buf, strlen(buf));
+        names += Utf8ToWide(buf.data(), strlen(buf.c_str()));
         rc = unzGoToNextFile(a.hZip);
     }
     return rc == UNZ_END_OF_LIST_OF_FILE;

@@ -159,6 +159,7 @@ def test_quoted_folder_installs_after_ending_the_running_product(copies, fresh):
     assert "bSilentMode:1...bVdpmRcInside:1" in log
     assert "inst strCmd : /S /D=C:\\My Apps\\Vardo" in log
     assert "read m_bChannelRcContent2Memory:vardox .." in log
+    assert "package is unsigned, no signer is pinned: run all the same" in log
     assert "read m_sBizDllContentInMemory:AbCdEf123456 .." in log
     assert any(l.startswith("delete exe path:") and VDPM_LOGGED.fullmatch(l) for l in log)
     assert log.index("vd_execute_process success") < log.index("CheckBizChannelFromRc begin...")
@@ -319,8 +320,118 @@ def test_stamp_tool_refuses_bad_input_and_leaves_its_input_alone(copies, tmp_pat
         (["--channel", h.to_windows(str(text_file)), h.to_windows(str(text_file)), h.to_windows(str(out))], 3),
         (["--channel", h.to_windows(str(text_file)), h.to_windows(h.EXE), h.to_windows(h.EXE)], 1),
     ]
+    # a setup file too large for a 32-bit process to hold (sparse: costs no disk)
+    huge = tmp_path / "huge.exe"
+    with open(huge, "wb") as f:
+        f.truncate(0x6FF00000)
+    cases.append((["--vdpm", h.to_windows(str(huge)), h.to_windows(h.EXE), h.to_windows(str(out))], 2))
     for args, code in cases:
         rc, _ = h.run(STAMP, args, timeout=60)
         assert rc == code, args
     assert not out.exists()
     assert open(h.EXE, "rb").read() == before
+
+
+def test_stamp_then_sign_gives_a_verified_copy_that_installs(copies, fresh, tmp_path):
+    certs = os.path.join(PRODUCT, "certs")
+    sign = os.path.join(h.ROOT, "scripts", "sign.sh")
+    key = ["-cert", os.path.join(certs, "signer.crt"), "-key", os.path.join(certs, "signer.key"),
+           "-CAfile", os.path.join(certs, "ca.crt")]
+    verify = lambda f: subprocess.run(["osslsigncode", "verify", "-CAfile", os.path.join(certs, "ca.crt"), "-in", f],
+                                      capture_output=True, timeout=60).returncode
+    signed_stub = str(tmp_path / "signed_stub.exe")
+    subprocess.run([sign, "-in", h.EXE, "-out", signed_stub] + key, check=True, timeout=120)
+    assert verify(signed_stub) == 0
+
+    # stamping a signed stub voids its signature: the output comes out plainly unsigned, and says so
+    setup = os.path.join(PRODUCT, "VardoSetup_signed.exe")
+    out = str(tmp_path / "stamped.exe")
+    args = ["--vdpm", h.to_windows(setup), "--channel", h.to_windows(os.path.join(copies["work"], "full_channel.bin"))]
+    p = subprocess.run(["wine", STAMP] + args + [h.to_windows(signed_stub), h.to_windows(out)], env=h.wine_env(),
+                       stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+    assert h.exit_code(p.returncode) == 5
+    assert b"carries no signature. Sign it again" in p.stderr
+    p = subprocess.run(["osslsigncode", "verify", "-in", out], capture_output=True, timeout=60)
+    assert b"No signature found" in p.stdout + p.stderr
+    assert b"Current PE checksum   : 00000000" in p.stdout  # none, rather than the signer's stale one
+    os.remove(out)
+    p = subprocess.run(["wine", STAMP, "--drop-signature"] + args + [h.to_windows(signed_stub), h.to_windows(out)],
+                       env=h.wine_env(), stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+    assert h.exit_code(p.returncode) == 0 and b"Sign it again" in p.stderr
+
+    # stamp, then sign: verified, and the signed copy runs its silent installation under Wine
+    final = str(tmp_path / "final.exe")
+    subprocess.run([sign, "-in", out, "-out", final] + key, check=True, timeout=120)
+    assert verify(final) == 0
+    folder = r"C:\Apps\Vardo"
+    rc, log = silent(final, "/s", "/d", folder)
+    assert rc == 0, log[-10:]
+    assert os.path.exists(installed(folder, "Vardo.exe"))
+    assert "read m_bChannelRcContent2Memory:vardox .." in log
+    assert any(l.startswith("package signature:verified,") for l in log)
+
+
+def test_deletes_never_follow_planted_links(tmp_path):
+    """Wine shows a Unix symbolic link to a folder as a reparse point, as Windows shows a junction.
+    Wine 8 cannot remove such a link through Win32 (RemoveDirectoryW answers "not empty" for the
+    target), so the link itself may stay here; what matters is that nothing behind it goes."""
+    victim = tmp_path / "victim"
+    victim.mkdir()
+    (victim / "precious.txt").write_bytes(b"keep me")
+    base = os.path.join(h.temp_dir(), "vd_links")
+    shutil.rmtree(base, ignore_errors=True)
+    for command in ("deletepath", "clearfolder", "deleteitem"):
+        tree = os.path.join(base, command)
+        os.makedirs(os.path.join(tree, "sub"))
+        open(os.path.join(tree, "sub", "part.tmp"), "wb").close()
+        os.symlink(str(victim), os.path.join(tree, "sub", "planted"))
+        os.symlink(str(victim), os.path.join(tree, "planted"))
+        h.wintool(command, h.to_windows(tree))
+        assert not os.path.exists(os.path.join(tree, "sub", "part.tmp")), command
+        assert (victim / "precious.txt").read_bytes() == b"keep me", command
+    # a link handed over as the path itself
+    link = os.path.join(base, "direct")
+    os.symlink(str(victim), link)
+    h.wintool("deletepath", h.to_windows(link))
+    assert (victim / "precious.txt").read_bytes() == b"keep me"
+    shutil.rmtree(base, ignore_errors=True)
+
+
+def tampered_copy(src, dst):
+    data = bytearray(open(src, "rb").read())
+    data[4096] ^= 1  # inside the signed image, not the signature
+    with open(dst, "wb") as f:
+        f.write(data)
+    return dst
+
+
+PINNED = os.path.join(h.BIN, "vdInstallerPinned.exe")  # the same installer pinned to the test publisher
+
+
+@pytest.mark.parametrize("pinned,package,installs,verdict", [
+    (False, "VardoSetup_signed.exe", True, "verified,code:0x00000000,signer:Vardo Test Publisher,sha256:"),
+    (False, "tampered", False, "bad signature,code:0x80096010"),
+    (False, "VardoSetup.exe", True, "unsigned,code:0x800b0100"),
+    (True, "VardoSetup_signed.exe", True, "verified,code:0x00000000,signer:Vardo Test Publisher,sha256:"),
+    (True, "VardoSetup_twin.exe", False, "wrong signer,code:0x00000000,signer:Vardo Test Publisher,sha256:"),
+    (True, "VardoSetup_other.exe", False, "wrong signer,code:0x00000000,signer:Someone Else Ltd,sha256:"),
+    (True, "VardoSetup.exe", False, "wrong signer,code:0x800b0100"),
+])
+def test_embedded_package_runs_only_with_an_acceptable_signature(fresh, tmp_path, pinned, package, installs, verdict):
+    setup = os.path.join(PRODUCT, package)
+    if package == "tampered":
+        setup = tampered_copy(os.path.join(PRODUCT, "VardoSetup_signed.exe"), str(tmp_path / "tampered.exe"))
+    out = str(tmp_path / "copy.exe")
+    rc, text = h.run(STAMP, ["--vdpm", h.to_windows(setup), h.to_windows(PINNED if pinned else h.EXE),
+                             h.to_windows(out)], timeout=60)
+    assert rc == 0, text
+    folder = r"C:\Apps\Vardo"
+    rc, log = silent(out, "/s", "/d", folder)
+    lines = [l for l in log if l.startswith("package signature:")]
+    assert len(lines) == 1 and lines[0].startswith("package signature:" + verdict), lines
+    assert VDPM_LOGGED.match(lines[0].rsplit(",file:", 1)[1]), lines[0]
+    assert ("package is unsigned, no signer is pinned: run all the same" in log) == (verdict.startswith("unsigned"))
+    assert rc == (0 if installs else -3)
+    assert os.path.exists(installed(folder, "Vardo.exe")) == installs
+    assert ("package refused, not run:" in " ".join(log)) != installs
+    assert vdpm_files() == [], "the extracted package stays behind"

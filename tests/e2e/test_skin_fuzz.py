@@ -61,3 +61,56 @@ def test_parsers_survive_fuzzing():
     print("fuzzed %d s: %d executions, exit %d" % (SECONDS, execs, p.returncode))
     assert p.returncode == 0, log[-4000:]
     assert execs > 1000, log[-2000:]
+
+
+# The parsers of bytes that come from outside (command line, server answers, files we read back),
+# fuzzed natively from the rooms' pure cores, one target at a time so each reports its executions.
+INPUT_SOURCES = ["tests/fuzz/input_parsers_fuzz.cpp", "app/cmdtoken.cpp", "net/dlplan.cpp", "net/httprules.cpp",
+                 "probes/hostrules.cpp", "telemetry/behaviorrecord.cpp"]
+INPUT_TARGETS = {"command_line": (0, [b"/d \"C:\\My Apps\\Vardo\" /s", b"--silent /D C:\\a\\ b /m"]),
+                 "ranges": (1, [b"\x00\x00\x00\x00\x00\x0a\xae\x60\x06bytes 0-99/700001"]),
+                 "ip_answer": (2, [b'{"code":0,"data":{"ip":"203.0.113.7"}}', b"203.0.113.7"]),
+                 "behavior_store": (3, [b'[{"model":"4010101","succeed":"1","errormessage":"","channel":"x"}]'])}
+INPUT_SECONDS = int(os.environ.get("VD_FUZZ_SECONDS_PER_TARGET", "10"))
+
+
+def build_inputs():
+    jsoncpp = glob.glob(os.path.join(ROOT, "build", "deps", "src", "libjsoncpp-*"))
+    if not jsoncpp:
+        pytest.fail("jsoncpp's sources are unpacked by scripts/deps.sh (build/deps/src)")
+    lib = os.path.join(jsoncpp[0], "src", "lib_json")
+    exe = os.path.join(OUT, "input_parsers_fuzz")
+    srcs = [os.path.join(ROOT, p) for p in INPUT_SOURCES]
+    srcs += [os.path.join(lib, f) for f in ("json_reader.cpp", "json_value.cpp", "json_writer.cpp")]
+    os.makedirs(OUT, exist_ok=True)
+    if not os.path.exists(exe) or any(os.path.getmtime(s) > os.path.getmtime(exe) for s in srcs):
+        subprocess.run(["clang++", "-std=c++17", "-O1", "-g", "-fsanitize=fuzzer,address,undefined",
+                        "-fno-sanitize-recover=undefined", "-I", ROOT, "-I", os.path.join(jsoncpp[0], "include"),
+                        "-o", exe] + srcs, check=True, timeout=900)
+    return exe
+
+
+@pytest.mark.parametrize("name", sorted(INPUT_TARGETS))
+def test_input_parsers_survive_fuzzing(name):
+    exe = build_inputs()
+    number, seeds = INPUT_TARGETS[name]
+    corpus = os.path.join(OUT, "corpus_" + name)
+    os.makedirs(corpus, exist_ok=True)
+    for i, seed in enumerate(seeds):
+        with open(os.path.join(corpus, "seed%d" % i), "wb") as f:
+            f.write(seed)
+    crashes = os.path.join(OUT, "crashes_" + name)
+    os.makedirs(crashes, exist_ok=True)
+    p = subprocess.run([exe, corpus, "-max_total_time=%d" % INPUT_SECONDS, "-timeout=10", "-rss_limit_mb=2048",
+                        "-max_len=4096", "-artifact_prefix=" + crashes + "/", "-print_final_stats=1"],
+                       capture_output=True, text=True, timeout=INPUT_SECONDS + 300,
+                       env=dict(os.environ, VD_FUZZ_TARGET=str(number)))
+    log = p.stdout + p.stderr
+    runs = re.search(r"Done (\d+) runs in (\d+) second", log)
+    execs = int(runs.group(1)) if runs else 0
+    os.makedirs(os.path.join(ROOT, "build", "artifacts"), exist_ok=True)
+    with open(os.path.join(ROOT, "build", "artifacts", "input_fuzz_%s.txt" % name), "w") as f:
+        f.write("target=%s seconds=%d executions=%d exit=%d\n" % (name, INPUT_SECONDS, execs, p.returncode))
+    print("fuzzed %s %d s: %d executions, exit %d" % (name, INPUT_SECONDS, execs, p.returncode))
+    assert p.returncode == 0, log[-4000:]
+    assert execs > 1000, log[-2000:]

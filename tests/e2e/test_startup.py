@@ -1,6 +1,9 @@
 """Start-up of the real vdInstaller.exe under Wine: the daily log, the single-instance guard and
 the wake-up of a first window by a second start."""
+import os
 import re
+import shutil
+import subprocess
 import time
 
 import pytest
@@ -108,3 +111,74 @@ def test_long_form_of_install_does_not_hide_the_window(clean, display):
         assert h.wait_for(lambda: window_state().get("visible") == "1", timeout=10)
     finally:
         assert close_first(proc, display) == 0
+
+
+# DLLs Windows always takes from System32 (KnownDLLs); nothing else may be a load-time import.
+KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll",
+              "msvcrt.dll", "rpcrt4.dll", "comdlg32.dll", "ws2_32.dll", "imm32.dll", "sechost.dll", "combase.dll"}
+# Wine's own user32 and shell32 import these at load time, before any code of ours runs (on
+# Windows shlwapi is a KnownDLL and user32 does not import version): native-first for them would
+# test Wine, not us. They are planted all the same.
+WINE_PRELOADED = {"version.dll", "shlwapi.dll"}
+# loaded by the system on our behalf: theme engine, desktop composition
+SYSTEM_LOADED = {"uxtheme.dll", "dwmapi.dll"}
+
+
+def planted_dll():
+    out = os.path.join(h.ROOT, "build", "e2e", "planted.dll")
+    src = os.path.join(h.ROOT, "tests", "tools", "planted_dll.c")
+    if not os.path.exists(out) or os.path.getmtime(src) > os.path.getmtime(out):
+        os.makedirs(os.path.dirname(out), exist_ok=True)
+        subprocess.run(["i686-w64-mingw32-gcc", "-shared", "-Os", "-s", "-o", out, src], check=True, timeout=120)
+    return out
+
+
+def exe_dll_names(exe):
+    """(load-time imports, every DLL name the image mentions: delay-loaded ones among them)."""
+    dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", exe], capture_output=True, text=True, check=True,
+                          timeout=60).stdout
+    imports = {m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)}
+    named = {m.decode().lower() for m in re.findall(rb"([A-Za-z0-9_\-]+\.[dD][lL][lL])\x00", open(exe, "rb").read())}
+    return imports, named
+
+
+def test_dlls_planted_beside_the_executable_never_load(clean, display):
+    imports, named = exe_dll_names(h.EXE)
+    assert imports <= KNOWN_DLLS, "load-time imports beyond the KnownDLLs: %s" % sorted(imports - KNOWN_DLLS)
+    planted = (named - KNOWN_DLLS) | SYSTEM_LOADED
+    assert {"wininet.dll", "gdiplus.dll", "msimg32.dll", "version.dll", "iphlpapi.dll"} <= planted
+    folder = os.path.join(h.user_dir(), "Downloads", "plant")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    dll = planted_dll()
+    for name in planted:
+        shutil.copy(dll, os.path.join(folder, name))
+    shutil.copy(h.EXE, folder)
+    shutil.copy(os.path.join(h.PREFIX, "drive_c", "windows", "syswow64", "rundll32.exe"), folder)
+    overrides = "mscoree,mshtml=;%s=n,b" % ",".join(sorted(n[:-4] for n in planted - WINE_PRELOADED))
+    env = h.wine_env(dict(display.env(), WINEDLLOVERRIDES=overrides, **NO_NETWORK))
+    ran = lambda: sorted(f for f in os.listdir(folder) if f.endswith(".ran"))
+
+    # the trap works: a program that loads msimg32 without restricting the search gets ours
+    subprocess.run(["wine", "rundll32.exe", "msimg32.dll,Nothing"], cwd=folder, env=env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    assert "msimg32.dll.ran" in ran()
+    for f in ran():
+        os.remove(os.path.join(folder, f))
+
+    # started from that folder (also its current folder), every feature that needs those DLLs runs:
+    # the skin (gdiplus, msimg32), the network (wininet), the host probes (iphlpapi, version)
+    proc = subprocess.Popen(["wine", "vdInstaller.exe"], cwd=folder, env=env, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        assert h.wait_for(lambda: window_state().get("visible") == "1", timeout=30), "the window never appeared"
+        time.sleep(3)  # the server-info thread and the host probes run meanwhile
+        display.screenshot("planted_dlls_window")
+        assert close_first(proc, display) == 0
+    finally:
+        h.stop(proc)
+    assert ran() == [], "planted DLLs ran inside the installer"
+    msgs = h.log_messages()
+    assert any(m.startswith("CVdHttpGetRequest_2_Inst_Server_Info request inst url:") for m in msgs)
+    assert msgs[-1] == "End vdInstaller..."
+    shutil.rmtree(folder, ignore_errors=True)

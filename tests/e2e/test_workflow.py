@@ -285,6 +285,15 @@ def test_windowed_installation_by_clicks(srv, display, browser):
     assert h.wait_for(lambda: any(r.startswith("Launcher.exe|") for r in runs_of(DEFAULT_64)), 20)
     log = h.read_log()
     assert "VD_TIMER_ID_EXIT timeout,execute default actions" in log
+    # the product and the page are started by the desktop's shell, with the user's token, when
+    # Explorer's shell windows answer (Wine's do in a fresh prefix session; later in a long suite
+    # they may not, RPC_S_SERVER_UNAVAILABLE); either way the log says which way was taken
+    ways = [l for l in log.splitlines() if "desktop shell" in l]
+    launcher = r"C:\Program Files\Vardo\Launcher.exe"
+    assert ("started as the signed-in user through the desktop shell:" + launcher + " ") in ways or \
+        any(l.startswith("desktop shell unavailable (0x") and l.endswith("starting directly:" + launcher + " ")
+            for l in ways), ways
+    assert any(":http://" in l for l in ways), ways
     assert "md5 value is the same:" in log
     cached = os.path.join(h.data_folder(), "vardo_pamo_%s_x86.exe" % product_version())
     assert os.path.exists(cached)
@@ -331,6 +340,50 @@ def test_second_run_uses_the_valid_cached_package(srv, display):
     assert package_gets(srv) == [], "no download"
     assert "not need download,use local inst.exe:" in h.read_log()
     assert "Vardo.exe" in installed(TARGET)
+
+
+SIGNED = os.path.join(PRODUCT, "VardoSetup_signed.exe")
+PINNED = os.path.join(h.BIN, "vdInstallerPinned.exe")  # the same installer pinned to the test publisher
+
+
+def tampered(path):
+    data = bytearray(open(path, "rb").read())
+    data[4096] ^= 1  # inside the signed image: the server's digest is of these very bytes
+    return bytes(data)
+
+
+@pytest.mark.parametrize("pinned,package,installs,verdict", [
+    (False, SIGNED, True, "verified,code:0x00000000,signer:Vardo Test Publisher,"),
+    (False, "tampered", False, "bad signature,code:0x80096010,"),
+    (False, SETUP32, True, "unsigned,code:0x800b0100,"),
+    (True, SIGNED, True, "verified,code:0x00000000,signer:Vardo Test Publisher,"),
+    (True, os.path.join(PRODUCT, "VardoSetup_other.exe"), False, "wrong signer,code:0x00000000,signer:Someone Else"),
+    (True, SETUP32, False, "wrong signer,code:0x800b0100,"),
+])
+def test_downloaded_package_runs_only_with_an_acceptable_signature(srv, display, pinned, package, installs, verdict):
+    serve_package(srv, tampered(SIGNED) if package == "tampered" else package, product_version())
+    run = Installer(srv, ["/i", "/d", TARGET], display=display, exe=PINNED if pinned else None)
+    try:
+        rc = run.wait_exit(120)
+    finally:
+        run.stop()
+    log = h.log_messages()
+    checks = [l for l in log if l.startswith("package signature:")]
+    assert checks and all(l.startswith("package signature:" + verdict) for l in checks), checks
+    assert "md5 value is the same:" in " ".join(log), "the digest matched: the signature alone decides"
+    assert ("Vardo.exe" in installed(TARGET)) == installs
+    cached = os.path.join(h.data_folder(), "vardo_pamo_%s_x86.exe" % product_version())
+    assert os.path.exists(cached) == installs
+    if installs:
+        assert rc == 0
+        # checked after the download and again on the handle the run starts from
+        assert len(checks) == 2
+        assert ("package is unsigned, no signer is pinned: run all the same" in log) == verdict.startswith("unsigned")
+    else:
+        assert rc != 0
+        assert any(l.startswith("package signature refused,delete old exe:") for l in log)
+        assert not os.path.exists(os.path.join(h.temp_dir(), "vdhttpTempOutput", "vdinst.exe"))
+        assert FEEDBACK_OK not in h.read_log()
 
 
 def test_template_url_when_no_server_names_a_package(srv, display):

@@ -11,6 +11,9 @@
 #   OUTDIR/VardoSetup_novardo.exe  installs everything but Vardo.exe
 #   OUTDIR/VardoSetup_fail2.exe    installs nothing and exits with code 2
 #   OUTDIR/VardoSetup_hang.exe     waits 20 s, then installs like VardoSetup.exe
+#   OUTDIR/VardoSetup_signed.exe   VardoSetup.exe signed by the test publisher (OUTDIR/certs)
+#   OUTDIR/VardoSetup_twin.exe     signed by another certificate with the publisher's name
+#   OUTDIR/VardoSetup_other.exe    signed by an unrelated publisher
 #   OUTDIR/bin/                    the stand-ins themselves (Vardo32.exe, Vardo64.exe, ...)
 #   OUTDIR/version.txt             the version they carry
 # A second run with the same inputs does nothing.
@@ -24,14 +27,14 @@ if ! [[ "$VERSION" =~ ^[0-9]{1,5}\.[0-9]{1,5}\.[0-9]{1,5}\.[0-9]{1,5}$ ]]; then
     echo "build_product: version must be four numbers, e.g. 3.2.1.0 (got '$VERSION')" >&2
     exit 2
 fi
-for tool in makensis i686-w64-mingw32-g++-posix x86_64-w64-mingw32-g++-posix i686-w64-mingw32-windres \
+for tool in makensis osslsigncode openssl i686-w64-mingw32-g++-posix x86_64-w64-mingw32-g++-posix i686-w64-mingw32-windres \
             x86_64-w64-mingw32-windres; do
     command -v "$tool" >/dev/null || { echo "build_product: $tool is missing" >&2; exit 2; }
 done
 
-KEY="$(cat "$HERE/standin.cpp" "$HERE/standin.rc" "$HERE/vardo.nsi" "$HERE/build_product.sh" | sha256sum | cut -c1-16)-$VERSION"
+KEY="$(cat "$HERE/standin.cpp" "$HERE/standin.rc" "$HERE/vardo.nsi" "$HERE/build_product.sh" "$HERE/make_certs.sh" "$ROOT/scripts/sign.sh" | sha256sum | cut -c1-16)-$VERSION"
 OUTPUTS=("$OUT/VardoSetup.exe" "$OUT/VardoSetup_x64.exe" "$OUT/VardoSetup_novardo.exe" "$OUT/VardoSetup_fail2.exe"
-         "$OUT/VardoSetup_hang.exe")
+         "$OUT/VardoSetup_hang.exe" "$OUT/VardoSetup_signed.exe" "$OUT/VardoSetup_twin.exe" "$OUT/VardoSetup_other.exe")
 if [ -f "$OUT/.stamp" ] && [ "$(cat "$OUT/.stamp")" = "$KEY" ]; then
     all=1
     for f in "${OUTPUTS[@]}"; do [ -f "$f" ] || all=0; done
@@ -69,6 +72,12 @@ nsis "$OUT/VardoSetup_x64.exe" -DVARDO_EXE="$OUT/bin/Vardo64.exe" -DX64=1
 nsis "$OUT/VardoSetup_novardo.exe" -DX64=0
 nsis "$OUT/VardoSetup_fail2.exe" -DVARDO_EXE="$OUT/bin/Vardo32.exe" -DX64=0 -DFAIL_CODE=2
 nsis "$OUT/VardoSetup_hang.exe" -DVARDO_EXE="$OUT/bin/Vardo32.exe" -DX64=0 -DHANG_MS=20000
+"$HERE/make_certs.sh" "$OUT/certs"
+for who in signer twin other; do
+    name=$who; [ "$who" = signer ] && name=signed
+    "$ROOT/scripts/sign.sh" -in "$OUT/VardoSetup.exe" -out "$OUT/VardoSetup_$name.exe" -cert "$OUT/certs/$who.crt" \
+        -key "$OUT/certs/$who.key" -CAfile "$OUT/certs/ca.crt" -n "Vardo" >/dev/null
+done
 echo "$VERSION" >"$OUT/version.txt"
 echo "$KEY" >"$OUT/.stamp"
 rm -rf "$WORK"

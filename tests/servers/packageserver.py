@@ -14,6 +14,9 @@ Hostile behaviour for the downloader, set over the control path (or directly fro
       shift&by=N             a range is answered 206 with the bytes N further on (honest headers)
       drop&bytes=N           the promised body stops after N bytes and the connection is closed
       delay&ms=N             the status line comes only after N ms
+      norange206             a range is answered 206 with its bytes but no Content-Range
+      endless&extra=N        a GET is answered 200 with no Content-Length: the whole file, then
+                             N more bytes, then the connection closes
   fault?kind=none            no fault
   budget?max=N               only N more requests are answered; later ones get 503
   stats                      body bytes sent, GET and HEAD counts since the last reset
@@ -89,10 +92,14 @@ class PackageHandler(RecordingHandler):
             self.server.count_bytes(n)
             pos += n
 
-    def answer(self, status, data, headers=(), drop_after=None):
+    def answer(self, status, data, headers=(), drop_after=None, length=True):
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(len(data)))
+        if length:
+            self.send_header("Content-Length", str(len(data)))
+        else:
+            self.send_header("Connection", "close")
+            self.close_connection = True
         for k, v in headers:
             self.send_header(k, v)
         self.end_headers()
@@ -133,6 +140,8 @@ class PackageHandler(RecordingHandler):
         if rng == "unsatisfiable":
             return self.answer(416, b"", headers=[("Content-Range", "bytes */%d" % size)])
         drop = int(fault.get("bytes", "0")) if kind == "drop" else None
+        if kind == "endless":
+            return self.answer(200, data + b"\xee" * int(fault.get("extra", "1")), length=False)
         if rng is None or kind == "whole200":
             return self.answer(200, data, drop_after=drop)
         first, last = rng
@@ -141,8 +150,8 @@ class PackageHandler(RecordingHandler):
         elif kind == "shift":
             by = int(fault.get("by", "1"))
             first, last = min(first + by, size - 1), min(last + by, size - 1)
-        self.answer(206, data[first:last + 1], headers=[("Content-Range", "bytes %d-%d/%d" % (first, last, size))],
-                    drop_after=drop)
+        headers = [] if kind == "norange206" else [("Content-Range", "bytes %d-%d/%d" % (first, last, size))]
+        self.answer(206, data[first:last + 1], headers=headers, drop_after=drop)
 
 
 class PackageServer(RecordingServer):

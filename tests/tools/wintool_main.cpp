@@ -5,12 +5,17 @@
 #include <cstdio>
 #include <cwchar>
 #include <cstdlib>
+#include <string>
+
+#include "net/mtdownload.h"
+#include "probes/vdutils.h"
 
 namespace {
 HWND Find(const wchar_t* cls) { return FindWindowW(cls, nullptr); }
 
 int Usage() {
-    fwprintf(stderr, L"usage: wintool state|rect|focus|minimize|close|count CLASS | holdmutex NAME SECONDS\n");
+    fwprintf(stderr, L"usage: wintool state|rect|focus|minimize|close|count CLASS | holdmutex NAME SECONDS |\n"
+                     L"       deletepath|clearfolder|deleteitem PATH\n");
     return 2;
 }
 }  // namespace
@@ -18,6 +23,10 @@ int Usage() {
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) return Usage();
     const wchar_t* cmd = argv[1];
+    // the installer's own deletes, for tests that plant links the Windows side cannot make under Wine
+    if (!wcscmp(cmd, L"deletepath")) return printf("result=%d\n", DeletePath(argv[2]) ? 1 : 0), 0;
+    if (!wcscmp(cmd, L"clearfolder")) return printf("result=%d\n", VdFouncationHttpDownload::ClearFolder(argv[2], true)), 0;
+    if (!wcscmp(cmd, L"deleteitem")) return printf("result=%d\n", VdFouncationHttpDownload::DeleteFileOrFolder(argv[2])), 0;
     if (!wcscmp(cmd, L"holdmutex")) {
         HANDLE m = CreateMutexW(nullptr, FALSE, argv[2]);
         printf("holding=%d\n", m ? 1 : 0);

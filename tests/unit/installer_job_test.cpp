@@ -148,10 +148,24 @@ TEST_F(InstallerJob, CachedPackageIsUsedOnlyWhenItsDigestMatches) {
     EXPECT_TRUE(CheckLocalInstExe(info, path, fetched, request));
     EXPECT_FALSE(PathExists(cached)) << "a stale cached package is deleted";
 
-    // a tampered version must not become a path outside the data folder
-    info.m_s_version = L"..\\..\\evil";
-    EXPECT_TRUE(CheckLocalInstExe(info, path, fetched, request));
-    EXPECT_EQ(L"", path);
+    // a tampered version must not become a path outside the data folder, nor another name
+    for (const wchar_t* hostile : {L"..\\..\\evil", L"..", L"a/b", L"C:\\x", L"1\" /m", L"1\r\n2", L"1\x01", L"1."}) {
+        info.m_s_version = hostile;
+        EXPECT_TRUE(CheckLocalInstExe(info, path, fetched, request));
+        EXPECT_EQ(L"", path);
+    }
+
+    // digest right, signature broken: deleted like a stale package, whatever the server said
+    std::string signedBytes = vdtest::ReadFileBytes(CombinePath(ProductDir(), L"VardoSetup_signed.exe"));
+    ASSERT_GT(signedBytes.size(), 5000u) << "build/product is made by scripts/build.sh";
+    signedBytes[4096] ^= 1;
+    ASSERT_TRUE(vdtest::WriteFileBytes(cached, signedBytes));
+    int cleaned = 0;
+    EXPECT_EQ(PackageCheck::BadSignature,
+              CheckPackageDigest(cached, (long long)signedBytes.size(), false, Md5Of(signedBytes), [&] { ++cleaned; }));
+    EXPECT_FALSE(PathExists(cached));
+    EXPECT_EQ(1, cleaned);
+    EXPECT_NE(std::string::npos, LogText().find("package signature:bad signature,code:0x80096010"));
 }
 
 TEST_F(InstallerJob, WithoutAVersionTheWorkerAsksTheServerAndKeepsTheAnswer) {

@@ -350,6 +350,16 @@ TEST_F(NetDownload, FileSmallerThanTheSectionCount) {
 TEST_F(NetDownload, WholeFileCutShortIsAFailureNotAFile) {
     Put(Pattern(300000, 9));
     Control("ranges?on=0");
+    // a body without Content-Length that runs on past the probed size is cut at that size
+    Control("fault?kind=endless&extra=200000&after=1&count=1");
+    Start(6, 1);
+    ASSERT_EQ(errDownloadSuccess, m_rec.Wait());
+    m_dl.StopDownload();
+    ExpectIdenticalOrFailed(errDownloadSuccess);
+    EXPECT_EQ(300000, SizeOf(Part(0)));
+    m_dl.CleanupTempCacheFolder(true);
+    DeleteFileW(m_output.c_str());
+
     Control("fault?kind=drop&bytes=100000&after=1&count=1");
     Start(6, 1);
     int status = m_rec.Wait();
@@ -398,6 +408,7 @@ TEST_F(NetDownload, HostileServersNeverYieldACorruptedFile) {
         {"fault?kind=status&status=416&after=3&count=1", true},
         {"fault?kind=status&status=500&after=3&count=1", true},
         {"fault?kind=whole200&after=3&count=1", true},
+        {"fault?kind=norange206&after=3&count=1", true},
         {"fault?kind=shift&by=1000&after=2&count=1", true},
         {"fault?kind=short&bytes=7000&after=1&count=0", false},
         {"fault?kind=drop&bytes=20000&after=2&count=2", false},

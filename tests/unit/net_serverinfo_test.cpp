@@ -197,6 +197,7 @@ TEST(ServerInfoRules, AnswerShapes) {
     EXPECT_EQ(L"", none.m_s_url);
 
     for (const char* bad : {R"([{"Url":5}])", R"([{"Url":"u","Id":"12"}])", R"([{"Url":"u","Id":4294967296}])",
+                            R"([{"Url":"u","Id":18446744073709551615}])", R"([{"Url":"u","Id":1e30}])",
                             R"([{"Url":"u","Size":"big"}])", R"([{"Url":"u","Size":1.5}])", R"([{"Url":"u","X64":{}}])",
                             R"([{"Url":"u","HashValue":[1]}])", R"(["http://dl/x.exe"])", R"([[{"Url":"u"}]])"}) {
         InstServerInfo t;

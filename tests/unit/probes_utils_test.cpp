@@ -5,7 +5,11 @@
 
 #include <string>
 
+#include "probes/pesign.h"
 #include "probes/vdutils.h"
+#include "test_signer_pin.h"
+#include "tests/unit/support/pefiles.h"
+#include "tests/unit/support/testfiles.h"
 
 namespace {
 
@@ -75,17 +79,17 @@ TEST(PathHelpers, ExistsCreatesAndDeletesFoldersAndFiles) {
     EXPECT_FALSE(PathExists(root + L"\\missing"));
     EXPECT_FALSE(DeletePath(root + L"\\missing"));
 
-    // A folder with any attribute beside the folder flag (read-only on Windows; Wine keeps only
-    // hidden and system on folders) is not "exactly a folder": DeleteFileW is tried on it and fails.
+    // A folder with attributes beside the folder flag (read-only on Windows; Wine keeps only hidden
+    // and system on folders) is still a folder: deleted with what it holds, not handed to DeleteFileW.
     std::wstring ro = root + L"\\ro";
     ASSERT_TRUE(CreateDirectoryW(ro.c_str(), nullptr));
+    WriteFileText(ro + L"\\inside.txt", "z");
     SetFileAttributesW(ro.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
     if (GetFileAttributesW(ro.c_str()) == FILE_ATTRIBUTE_DIRECTORY)
         ASSERT_TRUE(SetFileAttributesW(ro.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DIRECTORY));
     ASSERT_NE(GetFileAttributesW(ro.c_str()), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_FALSE(DeletePath(ro));
-    EXPECT_TRUE(PathExists(ro));
-    SetFileAttributesW(ro.c_str(), FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_TRUE(DeletePath(ro));
+    EXPECT_FALSE(PathExists(ro));
 
     EXPECT_TRUE(DeletePath(root + L"\\"));
     EXPECT_FALSE(PathExists(root));
@@ -184,4 +188,71 @@ TEST(Bitness, PeFilesAndOperatingSystem) {
     EXPECT_EQ(GetPeBitness(L"C:\\no\\such\\file.exe"), -1);
     // the test prefix is a 64-bit Wine prefix
     EXPECT_TRUE(IsNativeOs64());
+}
+
+// The real product package, unsigned and signed by three certificates (tests/product).
+TEST(PackageSignature, VerdictsWithAndWithoutAPin) {
+    wchar_t full[MAX_PATH] = {0};
+    GetFullPathNameW((ThisDir() + L"\\..\\..\\product\\").c_str(), MAX_PATH, full, nullptr);
+    const std::wstring dir = full;
+    ASSERT_TRUE(PathExists(dir + L"VardoSetup_signed.exe")) << "build/product is made by scripts/build.sh";
+    const SignerPin none;
+    const SignerPin byName = {VD_TEST_SIGNER, ""};
+    const SignerPin byCert = {VD_TEST_SIGNER, VD_TEST_SIGNER_SHA256};
+    auto verify = [&](const std::wstring& path, const SignerPin& pin) {
+        CScopedHandle h(OpenPackageLocked(path.c_str()));
+        EXPECT_TRUE(h.Valid()) << "open " << std::string(path.begin(), path.end());
+        return VerifyPackageSignature(h.Get(), path.c_str(), pin);
+    };
+
+    PackageSignature s = verify(dir + L"VardoSetup_signed.exe", none);
+    EXPECT_EQ(kPackageVerified, s.m_e_trust);
+    EXPECT_EQ(L"Vardo Test Publisher", s.m_s_signer);
+    EXPECT_EQ(VD_TEST_SIGNER_SHA256, s.m_s_signer_sha256);
+    EXPECT_EQ(kPackageVerified, verify(dir + L"VardoSetup_signed.exe", byCert).m_e_trust);
+
+    s = verify(dir + L"VardoSetup.exe", none);
+    EXPECT_EQ(kPackageUnsigned, s.m_e_trust);
+    EXPECT_EQ(TRUST_E_NOSIGNATURE, s.m_l_trust_code);
+    EXPECT_EQ(L"unsigned,code:0x800b0100", DescribePackageSignature(s));
+    EXPECT_EQ(kPackageWrongSigner, verify(dir + L"VardoSetup.exe", byName).m_e_trust);
+
+    // the publisher's name on another key passes a name-only pin, never a thumbprint pin
+    EXPECT_EQ(kPackageVerified, verify(dir + L"VardoSetup_twin.exe", byName).m_e_trust);
+    EXPECT_EQ(kPackageWrongSigner, verify(dir + L"VardoSetup_twin.exe", byCert).m_e_trust);
+    s = verify(dir + L"VardoSetup_other.exe", byName);
+    EXPECT_EQ(kPackageWrongSigner, s.m_e_trust);
+    EXPECT_EQ(L"Someone Else Ltd", s.m_s_signer);
+
+    // one byte changed inside the signed image (not in the signature): bad, pinned or not
+    std::string bytes = vdtest::ReadFileBytes(dir + L"VardoSetup_signed.exe");
+    ASSERT_GT(bytes.size(), 5000u);
+    bytes[4096] ^= 0x01;
+    std::wstring tampered = TempDir() + L"vd_tampered.exe";
+    ASSERT_TRUE(vdtest::WriteFileBytes(tampered, bytes));
+    s = verify(tampered, none);
+    EXPECT_EQ(kPackageBad, s.m_e_trust);
+    EXPECT_EQ(TRUST_E_BAD_DIGEST, s.m_l_trust_code);
+    EXPECT_EQ(kPackageBad, verify(tampered, byCert).m_e_trust);
+    DeleteFileW(tampered.c_str());
+    // what Windows (not Wine) answers for a chain to an unknown root never runs
+    EXPECT_EQ(kPackageBad, DecidePackageTrust(CERT_E_UNTRUSTEDROOT, L"Vardo Test Publisher", VD_TEST_SIGNER_SHA256, byCert));
+}
+
+// The handle held from the check to the start: nobody writes, renames or deletes the file meanwhile,
+// and the process still starts from it.
+TEST(PackageSignature, LockedPackageStillStarts) {
+    std::wstring copy = TempDir() + L"vd_locked_sleep.exe";
+    ASSERT_TRUE(CopyFileW(Sleeper().c_str(), copy.c_str(), FALSE));
+    {
+        CScopedHandle locked(OpenPackageLocked(copy.c_str()));
+        ASSERT_TRUE(locked.Valid());
+        CScopedHandle writer(CreateFileW(copy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_FALSE(writer.Valid());
+        EXPECT_FALSE(DeleteFileW(copy.c_str()));
+        EXPECT_FALSE(MoveFileW(copy.c_str(), (copy + L".moved").c_str()));
+        EXPECT_TRUE(vd_execute_process(copy.c_str(), L" 0", true));
+    }
+    EXPECT_TRUE(DeleteFileW(copy.c_str()));
 }

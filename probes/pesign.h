@@ -1,0 +1,55 @@
+// Authenticode check of a package before it runs elevated: the system's verdict on the
+// signature plus our own look at the signer's leaf certificate.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+enum EPackageTrust {
+    kPackageVerified = 0,     // signature verifies (and matches the pin, when one is set)
+    kPackageUnsigned = 1,     // no signature at all
+    kPackageBad = 2,          // a signature that does not verify: never run
+    kPackageWrongSigner = 3,  // verifies, but not by the pinned publisher (or unsigned under a pin)
+};
+
+// The publisher a build insists on; an empty common name means no pin.
+struct SignerPin {
+    std::wstring m_s_common_name;
+    std::string m_s_sha256;  // 64 hex digits of the signing certificate, or empty
+};
+
+struct PackageSignature {
+    EPackageTrust m_e_trust = kPackageUnsigned;
+    LONG m_l_trust_code = 0;        // WinVerifyTrust's result
+    std::wstring m_s_signer;        // leaf certificate subject CN, when there is a signature
+    std::string m_s_signer_sha256;  // its SHA-256 thumbprint, lower-case hex
+};
+
+// The pin compiled into this build (VD_PACKAGE_SIGNER / VD_PACKAGE_SIGNER_SHA256).
+const SignerPin& BuildSignerPin();
+
+// Verifies through an open handle, so the bytes checked are the bytes that later run as long as
+// the caller keeps the handle (opened without write or delete sharing) until the process started.
+PackageSignature VerifyPackageSignature(HANDLE file, const wchar_t* path, const SignerPin& pin);
+
+// Decision from the system's result and the leaf certificate; no system calls.
+EPackageTrust DecidePackageTrust(LONG trustCode, const std::wstring& signer, const std::string& signerSha256,
+                                 const SignerPin& pin);
+
+// "verified", "unsigned", "bad signature" or "wrong signer", for the log.
+const wchar_t* PackageTrustText(EPackageTrust trust);
+// One log line: trust text, WinVerifyTrust code in hex, signer and thumbprint.
+std::wstring DescribePackageSignature(const PackageSignature& sig);
+
+// Opens a package for checking and running: readable, with neither write nor delete sharing.
+HANDLE OpenPackageLocked(const wchar_t* path);
+
+// Opens the package locked and checks its signature against the build's pin; logs the verdict.
+// A refused package (bad signature, or not the pinned signer) must not run.
+bool IsPackageRefused(EPackageTrust trust);
+PackageSignature CheckPackageFileSignature(const std::wstring& path);
+
+enum EPackageStart { kPackageStarted = 0, kPackageStartFailed = 1, kPackageRefused = 2 };
+// Checks the signature again and starts the package from the same handle, held without write or
+// delete sharing until the process exists: the bytes checked are the bytes that run.
+EPackageStart StartVerifiedPackage(const std::wstring& path, const std::wstring& cmdLine, bool wait, DWORD* exitCode);
