@@ -119,8 +119,11 @@ def drive_with_pictures(run, display):
         sheet = os.path.join(DEMO, "contact_sheet.png")
         cmd = ["montage"]
         # ImageMagick's default label face is often missing; any font fontconfig knows will do
-        font = subprocess.run(["fc-match", "-f", "%{file}", "sans"], stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL, timeout=30).stdout.decode().strip()
+        try:
+            font = subprocess.run(["fc-match", "-f", "%{file}", "sans"], stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL, timeout=30).stdout.decode().strip()
+        except OSError:
+            font = ""
         if font and os.path.exists(font):
             cmd += ["-font", font]
         for name, path, _ in pics:
