@@ -6,7 +6,7 @@
 What is checked, by the form of the backticked text:
   a project path (has a slash)                                exists (a * matches any characters);
                                                              paths under build/ are the build's
-  a code name (Name, Class::Member, Name(), Name(args))      defined or used in the sources; for
+  a code name (Name, Class::Member, Class.member, Name(args)) defined or used in the sources; for
                                                              Class::Member, the member is declared
                                                              in a file that defines the class
   a Windows path (has a backslash)                            every literal piece of it occurs in
@@ -25,7 +25,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DOCS = ["docs/ARCHITECTURE.md", "docs/TESTING.md"]
 SOURCE_EXT = (".cpp", ".h", ".c", ".py", ".sh", ".xml", ".md", ".in", ".nsi", ".rc", ".manifest", ".cmake",
               ".txt", ".ini", ".json")
-CODE_NAME = re.compile(r"^~?[A-Za-z_][A-Za-z0-9_]*(::~?[A-Za-z_][A-Za-z0-9_]*)*(\(\))?$")
+CODE_NAME = re.compile(r"^~?[A-Za-z_][A-Za-z0-9_]*((::|\.)~?[A-Za-z_][A-Za-z0-9_]*)*(\(\))?$")
 CALL = re.compile(r"^([A-Za-z_][A-Za-z0-9_:]*)\(.+\)$")  # a call with arguments: its name counts
 SPAN = re.compile(r"`([^`\n]+)`")
 
@@ -88,7 +88,7 @@ def check_path(span):
 
 def check_code_name(corpus, span):
     name = span[:-2] if span.endswith("()") else span
-    parts = name.split("::")
+    parts = re.split(r"::|\.", name)
     if len(parts) == 1:
         return corpus.has_word(name)
     if corpus.has_text(name, corpus.code):
@@ -96,6 +96,8 @@ def check_code_name(corpus, span):
     # a member declared in the class's header: the class is defined where the member is declared
     owner, member = parts[-2], parts[-1]
     defines = re.compile(r"\b(class|struct|namespace)\s+%s\b" % re.escape(owner))
+    if "." in name and not any(defines.search(t) for t in corpus.code.values()):
+        return corpus.has_text(name, corpus.texts)  # a file name such as vd_endpoints.h
     return any(defines.search(t) and re.search(r"\b%s\b" % re.escape(member), t) for t in corpus.code.values())
 
 
@@ -154,9 +156,9 @@ def check_text(corpus, doc, text):
 
 
 # Before the docs are believed, the checker must tell a real name from a vanished one of each kind.
-KNOWN = ["`installer/mainframe.h`", "`CMainFrameWnd::InitWindow`", "`WM_USER_EXEC_INST_FEEDBACK`",
+KNOWN = ["`installer/mainframe.h`", "`CMainFrameWnd::InitWindow`", "`Installer.wait_window`", "`WM_USER_EXEC_INST_FEEDBACK`",
          "`PushBehaviorRecord()`", "`%TEMP%\\vdhttpTempCache\\<sub>`", "`tests/e2e/test_*.py`"]
-VANISHED = ["`installer/mainframe_gone.h`", "`CMainFrameWnd::InitWindowGone`", "`WM_USER_GONE_MESSAGE`",
+VANISHED = ["`installer/mainframe_gone.h`", "`CMainFrameWnd::InitWindowGone`", "`Installer.gone_window`", "`WM_USER_GONE_MESSAGE`",
             "`PushGoneRecord()`", "`%TEMP%\\vdhttpGoneCache\\<sub>`", "`tests/e2e/gone_*.py`"]
 
 
