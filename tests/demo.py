@@ -157,11 +157,12 @@ def main():
                                                                     desc["HashValue"]))
         t0 = time.time()
         if mode == "pictures":
-            # a few seconds of download: slow enough for a picture of the bar part-way
-            per_connection = 12 * 1024
+            # about six seconds of download over six connections: time enough, even on a busy
+            # machine, for a picture of the bar part-way
+            per_connection = max(4096, desc["Size"] // 36)
             wf.set_rate(srv, per_connection)
             print("== vdInstaller.exe visible on the private display %s, clicked by this script; package "
-                  "served at %d KB/s per connection" % (os.environ["DISPLAY"], per_connection // 1024))
+                  "served at %.1f KB/s per connection" % (os.environ["DISPLAY"], per_connection / 1024.0))
             run = wf.Installer(srv)
             pics, rc = drive_with_pictures(run, os.environ["DISPLAY"])
             if rc is None:
