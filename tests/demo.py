@@ -107,9 +107,14 @@ def drive_with_pictures(run, display):
         pics.append(("progress", best, "bar %d%% filled" % round(best_fill * 100)))
     else:
         print("!! no picture of the progress page caught the bar part-filled")
-    if run.wait_log(wf.FEEDBACK_OK, 180):
-        time.sleep(1.0)
+    ended = h.wait_for(lambda: wf.FEEDBACK_OK in h.read_log() or "show failure page:" in h.read_log(), 180, 0.25)
+    time.sleep(1.0)
+    if ended and wf.FEEDBACK_OK in h.read_log():
         pics.append(("success", window_shot(display, os.path.join(DEMO, "3_success.png")), ""))
+    else:
+        # the failure page waits for a person: keep its picture, then close the window
+        pics.append(("failure", window_shot(display, os.path.join(DEMO, "3_failure.png")), ""))
+        run.close()
     try:
         rc = run.wait_exit(60)  # the success countdown starts the product and closes the window
     except subprocess.TimeoutExpired:
