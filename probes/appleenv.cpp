@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "probes/vdutils.h"
+#include "probes/comptr.h"
 
 namespace {
 
@@ -56,21 +57,6 @@ std::wstring Lower(std::wstring s) {
     std::transform(s.begin(), s.end(), s.begin(), [](wchar_t c) { return (wchar_t)towlower(c); });
     return s;
 }
-
-template <typename T>
-class CComPtrLite {
-public:
-    CComPtrLite() = default;
-    ~CComPtrLite() { if (m_p) m_p->Release(); }
-    CComPtrLite(const CComPtrLite&) = delete;
-    CComPtrLite& operator=(const CComPtrLite&) = delete;
-    T** Receive() { return &m_p; }
-    T* operator->() const { return m_p; }
-    T* Get() const { return m_p; }
-
-private:
-    T* m_p = nullptr;
-};
 
 }  // namespace
 
