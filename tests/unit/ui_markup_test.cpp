@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -126,6 +127,39 @@ protected:
 };
 HMODULE UiSkinPackage::s_hModule = nullptr;
 std::string UiSkinPackage::s_zip;
+
+// One stored member in a ZIP built by hand, so that its name can be longer than any path buffer.
+std::string StoredZip(const std::string& name, const std::string& data) {
+    auto u16 = [](std::string& s, unsigned v) { s += (char)(v & 0xff); s += (char)((v >> 8) & 0xff); };
+    auto u32 = [&](std::string& s, unsigned long v) { u16(s, v & 0xffff); u16(s, (v >> 16) & 0xffff); };
+    const unsigned long crc = crc32(0, reinterpret_cast<const Bytef*>(data.data()), (uInt)data.size());
+    std::string zip = "PK\x03\x04";
+    u16(zip, 20); u16(zip, 0); u16(zip, 0); u16(zip, 0); u16(zip, 0);
+    u32(zip, crc); u32(zip, data.size()); u32(zip, data.size()); u16(zip, name.size()); u16(zip, 0);
+    zip += name + data;
+    const size_t central = zip.size();
+    zip += "PK\x01\x02";
+    u16(zip, 20); u16(zip, 20); u16(zip, 0); u16(zip, 0); u16(zip, 0); u16(zip, 0);
+    u32(zip, crc); u32(zip, data.size()); u32(zip, data.size()); u16(zip, name.size());
+    u16(zip, 0); u16(zip, 0); u16(zip, 0); u16(zip, 0); u32(zip, 0); u32(zip, 0);
+    zip += name;
+    const size_t centralSize = zip.size() - central;
+    zip += "PK\x05\x06";
+    u16(zip, 0); u16(zip, 0); u16(zip, 1); u16(zip, 1); u32(zip, centralSize); u32(zip, central); u16(zip, 0);
+    return zip;
+}
+
+TEST_F(UiSkinPackage, AMemberNameLongerThanAPathIsListedWhole) {
+    // minizip leaves a name that fills the caller's buffer unterminated: a fixed 512-byte buffer
+    // read on past its end
+    static std::string zip;
+    const std::string name = std::string(600, 'n') + ".xml";
+    zip = StoredZip(name, "<Window/>");
+    ASSERT_TRUE(CPaintManagerUI::SetResourceZip(zip.data(), zip.size(), L"longname"));
+    std::wstring names;
+    ASSERT_TRUE(CResourceArchive::ListMembers(names));
+    EXPECT_EQ(std::wstring(name.begin(), name.end()), names);
+}
 
 TEST_F(UiSkinPackage, HoldsTheStatedMembersAllDeflated) {
     std::wstring names;
