@@ -193,12 +193,5 @@ EPackageStart StartVerifiedPackage(const std::wstring& path, const std::wstring&
         return kPackageStartFailed;
     }
     file.Reset();  // the image section now holds the file: nobody can rewrite it under the process
-    CloseHandle(pi.hThread);
-    CScopedHandle process(pi.hProcess);
-    if (!wait) return kPackageStarted;
-    if (WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0) return kPackageStartFailed;
-    DWORD code = 0;
-    if (!GetExitCodeProcess(process.Get(), &code)) return kPackageStartFailed;
-    if (exitCode) *exitCode = code;
-    return kPackageStarted;
+    return FinishStartedProcess(pi, wait, exitCode) ? kPackageStarted : kPackageStartFailed;
 }

@@ -60,8 +60,13 @@ bool vd_execute_process(const wchar_t* app, const wchar_t* cmdLine, bool wait, D
         WriteLogW(L"CreateProcess failed (%d).\n", GetLastError());
         return false;
     }
+    return FinishStartedProcess(pi, wait, exitCode);
+}
+
+bool FinishStartedProcess(PROCESS_INFORMATION& pi, bool wait, DWORD* exitCode) {
     CloseHandle(pi.hThread);
     CScopedHandle process(pi.hProcess);
+    pi.hThread = pi.hProcess = nullptr;
     if (!wait) return true;
     if (WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0) return false;
     DWORD code = 0;

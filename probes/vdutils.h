@@ -6,6 +6,10 @@
 // With `wait`, `exitCode` (when given) receives the process's exit code; false when the program
 // could not be started or its end could not be waited for.
 bool vd_execute_process(const wchar_t* app, const wchar_t* cmdLine, bool wait, DWORD* exitCode = nullptr);
+// Takes over a started process's handles: closes them, after waiting for its end with `wait`
+// (then `exitCode`, when given, receives its exit code). False when the end or the code could
+// not be had.
+bool FinishStartedProcess(PROCESS_INFORMATION& pi, bool wait, DWORD* exitCode);
 bool KillProcessByName(const wchar_t* exeName);
 int OpenUrlInBrowser(const wchar_t* url);
 void OpenWebOrFolder(const wchar_t* target);
