@@ -111,35 +111,36 @@ std::wstring BrowserCommandForUrl(const std::wstring& command, const std::wstrin
     return cmd + L" " + url;
 }
 
-int OpenUrlInBrowser(const wchar_t* url) {
-    if (!url || !*url) return 36;
+bool OpenUrlInBrowser(const wchar_t* url) {
+    if (!url || !*url) return false;
     // the browser must not inherit our administrator token
-    if (ShellExecuteAsDesktopUser(url, L"")) return 42;
+    if (ShellExecuteAsDesktopUser(url, L"")) return true;
     HINSTANCE r = ShellExecuteW(nullptr, L"open", url, nullptr, nullptr, SW_SHOW);
-    if ((INT_PTR)r > 32) return (int)(INT_PTR)r;
+    if ((INT_PTR)r > 32) return true;
 
     wchar_t cls[130] = {0};  // 260 bytes
     {
         CScopedRegKey key;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L".htm", 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return 32;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L".htm", 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return false;
         DWORD size = sizeof(cls) - sizeof(wchar_t);
-        if (RegQueryValueExW(key.Get(), nullptr, nullptr, nullptr, (BYTE*)cls, &size) != ERROR_SUCCESS) return 32;
+        if (RegQueryValueExW(key.Get(), nullptr, nullptr, nullptr, (BYTE*)cls, &size) != ERROR_SUCCESS) return false;
     }
     std::wstring sub = std::wstring(cls) + L"\\shell\\open\\command";
     wchar_t command[130] = {0};
     {
         CScopedRegKey key;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, sub.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return 32;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, sub.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return false;
         DWORD size = sizeof(command) - sizeof(wchar_t);
         if (RegQueryValueExW(key.Get(), nullptr, nullptr, nullptr, (BYTE*)command, &size) != ERROR_SUCCESS)
-            return 32;
+            return false;
     }
     std::wstring line = BrowserCommandForUrl(command, url);
     int n = WideCharToMultiByte(CP_ACP, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return 32;
+    if (n <= 0) return false;
     std::string narrow(n, '\0');
     WideCharToMultiByte(CP_ACP, 0, line.c_str(), -1, &narrow[0], n, nullptr, nullptr);
-    return (int)WinExec(narrow.c_str(), SW_SHOW);
+    // WinExec reports success with a value above 31
+    return WinExec(narrow.c_str(), SW_SHOW) > 31;
 }
 
 void OpenWebOrFolder(const wchar_t* target) {
