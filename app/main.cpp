@@ -22,6 +22,10 @@ namespace __gnu_cxx {
 void __verbose_terminate_handler() { abort(); }
 }  // namespace __gnu_cxx
 
+#ifdef VD_TEST_NO_DEFAULT_DLL_DIRS
+extern "C" bool g_vd_no_search_flags;  // probes/delayload.cpp
+#endif
+
 namespace {
 
 // The process runs elevated from a Downloads folder: no DLL may come from there or from the
@@ -35,6 +39,7 @@ void RestrictDllSearch() {
                           : nullptr;
 #ifdef VD_TEST_NO_DEFAULT_DLL_DIRS
     setDefault = nullptr;
+    g_vd_no_search_flags = true;  // the delay loader too, as without the update
 #endif
     if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
     // Without it (Windows 7 before KB2533623) at least the current folder goes; our own delay
@@ -42,9 +47,11 @@ void RestrictDllSearch() {
     // first for DLLs the system loads by name later: loaded now by full path, those later loads
     // find the module already there.
     SetDllDirectoryW(L"");
+    // dependencies first: a DLL loaded early pulls its own imports by name
     static const wchar_t* const kLoadedByName[] = {
-        L"uxtheme.dll", L"dwmapi.dll",   L"cryptsp.dll", L"rsaenh.dll",  L"profapi.dll",   L"propsys.dll",
-        L"ntmarta.dll", L"sspicli.dll",  L"cryptbase.dll", L"userenv.dll", L"secur32.dll", L"winmm.dll"};
+        L"iphlpapi.dll", L"dnsapi.dll",   L"cryptbase.dll", L"sspicli.dll", L"cryptsp.dll", L"rsaenh.dll",
+        L"profapi.dll",  L"userenv.dll",  L"secur32.dll",   L"ntmarta.dll", L"uxtheme.dll", L"dwmapi.dll",
+        L"propsys.dll",  L"winmm.dll"};
     wchar_t path[MAX_PATH];
     const UINT n = GetSystemDirectoryW(path, MAX_PATH);
     if (n == 0 || n + 16 >= MAX_PATH) return;

@@ -373,6 +373,15 @@ def test_double_click_on_the_title_does_not_maximise(app):
     assert win.geometry() == before
     rc, f = h.wintool("state", MAIN_CLASS)
     assert f.get("found") == "1"
+    # Win+Up and Aero Snap arrive as system commands: maximise and size are refused, and the
+    # style offers neither
+    assert (f.get("maxbox"), f.get("sizeframe")) == ("0", "0")
+    for command in (0xF030, 0xF000):  # SC_MAXIMIZE, SC_SIZE
+        h.wintool("post", MAIN_CLASS, str(0x0112), str(command))  # WM_SYSCOMMAND
+    time.sleep(1.0)
+    assert win.geometry() == before
+    rc, f = h.wintool("state", MAIN_CLASS)
+    assert (f.get("zoomed"), f.get("visible")) == ("0", "1")
 
 
 def archive_name(day=None):

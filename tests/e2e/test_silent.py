@@ -272,6 +272,15 @@ def test_folder_switch_without_value_falls_back_to_default_then_registry(copies,
     assert "inst strCmd : /S /D=C:\\My Apps\\Elsewhere" in log
     assert runs(r"C:\My Apps\Elsewhere") == ["Helper.exe| /m"]
 
+    # a 64-bit product's setup registers in the 64-bit view only: that view is read first
+    assert h.reg("delete", UNINSTALL_KEY, "/f", "/reg:32") == 0
+    value = r'"C:\Apps\Wide64\uninst.exe"'
+    assert h.reg("add", UNINSTALL_KEY, "/v", "UninstallString", "/d", value, "/f", "/reg:64") == 0
+    h.clean_data()
+    rc, log = silent(copies["full"], "/s")
+    assert rc == 0
+    assert "inst strCmd : /S /D=C:\\Apps\\Wide64" in log
+
 
 def test_silent_run_ignores_the_single_instance_guard(copies, fresh):
     holder = h.start(os.path.join(h.BIN, "wintool.exe"), ["holdmutex", "vdpamo_singleton_mutex", "30"])
