@@ -392,15 +392,10 @@ class Xvfb:
         return png
 
     def __exit__(self, *exc):
-        if self.wm and self.wm.poll() is None:
-            self.wm.terminate()
-            try:
-                self.wm.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.wm.kill()
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
+        for p in (self.wm, self.proc):  # the window manager first: it goes with its display
+            if p and p.poll() is None:
+                p.terminate()
+                try:
+                    p.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    p.kill()
