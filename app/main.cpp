@@ -12,6 +12,7 @@
 #include "installer/mainframe.h"
 #include "local/vdlog.h"
 #include "payload/vdbizhandler.h"
+#include "probes/delayload.h"
 #include "probes/vdutils.h"
 
 // The library's default handler prints the demangled type of an uncaught exception to a console
@@ -34,6 +35,11 @@ void RestrictDllSearch() {
     // without it (Windows 7 before KB2533623) at least the current folder goes; our own delay
     // loads name System32 themselves (probes/delayload.cpp)
     if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryW(L"");
+}
+
+void LogDelayLoadFailure(const char* dll, const char* function) {
+    WriteLogA("delay load failed:%s%s%s,exit code:%d\n", dll ? dll : "?", function ? "!" : "", function ? function : "",
+              kVdExitDelayLoadFailed);
 }
 
 int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
@@ -98,6 +104,7 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     RestrictDllSearch();
+    g_vd_delay_load_failed = LogDelayLoadFailure;
     try {
         SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
         OpenLog();

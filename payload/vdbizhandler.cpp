@@ -7,6 +7,7 @@
 #include "local/inifile.h"
 #include "local/vdlog.h"
 #include "payload/bizrules.h"
+#include "probes/safefs.h"
 #include "probes/hostinfo.h"
 #include "probes/vdutils.h"
 
@@ -103,9 +104,11 @@ std::wstring CVdBizHandler::GetBizFolder() {
 }
 
 std::wstring CVdBizHandler::GetVdpmFolder() {
-    std::wstring folder = CombinePath(CombinePath(TempFolder(), L"Vardo"), L"vdInstaller");
-    CreateFolderChain(folder);
-    return folder;
+    // a link planted in the user's Temp must not decide where the elevated process writes
+    std::wstring vardo = CombinePath(TempFolder(), L"Vardo"), folder = CombinePath(vardo, L"vdInstaller");
+    if (EnsureRealFolder(vardo) && EnsureRealFolder(folder)) return folder;
+    WriteLogW(L"no real folder at:%s\n", folder.c_str());
+    return std::wstring();
 }
 
 BOOL CALLBACK CVdBizHandler::OnResourceType(HMODULE, LPWSTR type, LONG_PTR param) {

@@ -295,6 +295,10 @@ def test_windowed_installation_by_clicks(srv, display, browser):
             for l in ways), ways
     assert any(":http://" in l for l in ways), ways
     assert "md5 value is the same:" in log
+    # the setup ran from a checked copy in a machine folder, never from the user's Temp
+    secure = [l[l.index("package secure copy:"):] for l in log.splitlines() if "package secure copy:" in l]
+    assert secure and all(l.lower().startswith("package secure copy:c:\\programdata\\vardo\\vdinstaller\\run_")
+                          for l in secure), secure
     cached = os.path.join(h.data_folder(), "vardo_pamo_%s_x86.exe" % product_version())
     assert os.path.exists(cached)
     assert not os.path.exists(os.path.join(h.temp_dir(), "vdhttpTempOutput", "vdinst.exe")), \
