@@ -75,12 +75,16 @@ bool GetTempCacheFolder(std::wstring& out, const std::wstring& subFolder) {
     EnsureBackslash(path);
     if (path.size() >= MAX_PATH) return false;
     // a link planted in the user's Temp must not decide where an elevated download writes
-    if (!EnsureRealFolder(path)) return false;
+    path = RealFolderOrFresh(path);
+    if (path.empty()) return false;
+    EnsureBackslash(path);
     if (!subFolder.empty()) {
         path += subFolder;
         EnsureBackslash(path);
         if (path.size() >= MAX_PATH) return false;
-        if (!EnsureRealFolder(path)) return false;
+        path = RealFolderOrFresh(path);
+        if (path.empty()) return false;
+        EnsureBackslash(path);
     }
     out = path;
     return true;
@@ -93,7 +97,9 @@ int GetTempOutputPath(std::wstring& out) {
     EnsureBackslash(path);
     path += L"vdinst.exe";
     if (path.size() > MAX_PATH) return 0;
-    if (!EnsureRealFolder(path.substr(0, path.size() - wcslen(L"vdinst.exe")))) return 0;
+    std::wstring folder = RealFolderOrFresh(path.substr(0, path.size() - wcslen(L"vdinst.exe")));
+    if (folder.empty()) return 0;
+    path = folder + L"\\vdinst.exe";
     out = path;
     DeleteFileOrFolder(path);
     return 1;

@@ -105,10 +105,10 @@ std::wstring CVdBizHandler::GetBizFolder() {
 
 std::wstring CVdBizHandler::GetVdpmFolder() {
     // a link planted in the user's Temp must not decide where the elevated process writes
-    std::wstring vardo = CombinePath(TempFolder(), L"Vardo"), folder = CombinePath(vardo, L"vdInstaller");
-    if (EnsureRealFolder(vardo) && EnsureRealFolder(folder)) return folder;
-    WriteLogW(L"no real folder at:%s\n", folder.c_str());
-    return std::wstring();
+    std::wstring vardo = RealFolderOrFresh(CombinePath(TempFolder(), L"Vardo"));
+    std::wstring folder = vardo.empty() ? vardo : RealFolderOrFresh(CombinePath(vardo, L"vdInstaller"));
+    if (folder.empty()) WriteLogW(L"no real folder for the package in:%s\n", TempFolder().c_str());
+    return folder;
 }
 
 BOOL CALLBACK CVdBizHandler::OnResourceType(HMODULE, LPWSTR type, LONG_PTR param) {

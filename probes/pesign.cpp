@@ -232,9 +232,10 @@ HANDLE OpenPackageLocked(const wchar_t* path) {
 bool IsPackageRefused(EPackageTrust trust) { return trust == kPackageBad || trust == kPackageWrongSigner; }
 
 namespace {
-PackageSignature CheckLocked(HANDLE file, const std::wstring& path) {
+// `shown` is the package's own name for the log when `path` is the copy that was checked.
+PackageSignature CheckLocked(HANDLE file, const std::wstring& path, const std::wstring& shown) {
     PackageSignature sig = VerifyPackageSignature(file, path.c_str(), BuildSignerPin());
-    WriteLogW(L"package signature:%s,file:%s\n", DescribePackageSignature(sig).c_str(), path.c_str());
+    WriteLogW(L"package signature:%s,file:%s\n", DescribePackageSignature(sig).c_str(), shown.c_str());
     if (sig.m_e_trust == kPackageUnsigned && IsChainFault(sig.m_l_trust_code))
         WriteLogW(L"package signer's chain is not trusted on this machine (0x%08lx): taken as unsigned\n",
                   (unsigned long)sig.m_l_trust_code);
@@ -312,7 +313,7 @@ PackageSignature CheckPackageFileSignature(const std::wstring& path) {
         WriteLogW(L"package signature:%s,file:%s\n", DescribePackageSignature(sig).c_str(), path.c_str());
         return sig;
     }
-    return CheckLocked(file.Get(), path);
+    return CheckLocked(file.Get(), path, path);
 }
 
 EPackageStart StartVerifiedPackage(const std::wstring& path, const std::wstring& cmdLine, bool wait, DWORD* exitCode,
@@ -350,7 +351,7 @@ EPackageStart StartVerifiedPackage(const std::wstring& path, const std::wstring&
             return kPackageRefused;
         }
     }
-    PackageSignature sig = CheckLocked(file.Get(), copy);
+    PackageSignature sig = CheckLocked(file.Get(), copy, path);
     if (IsPackageRefused(sig.m_e_trust)) {
         WriteLogW(L"package refused, not run:%s\n", path.c_str());
         return ShouldDeleteRefusedPackage(sig) ? kPackageRefused : kPackageRefusedKept;

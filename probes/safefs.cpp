@@ -250,17 +250,31 @@ bool EnsureRealFolder(const std::wstring& folderIn) {
     DWORD attr = GetFileAttributesW(folder.c_str());
     if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT)) {
         WriteLogW(L"a link stands where a folder of ours belongs, removed:%s\n", folder.c_str());
-        if (!RemoveLink(folder, attr)) {
-            // a link the system will not remove is moved aside, still untouched
-            wchar_t aside[32];
-            swprintf(aside, 32, L".link%lu", (unsigned long)GetTickCount());
-            if (!MoveFileExW(folder.c_str(), (folder + aside).c_str(), 0)) return false;
-        }
+        // never moved: a move through Wine's path lookup takes the link's target along
+        if (!RemoveLink(folder, attr)) return false;
         attr = INVALID_FILE_ATTRIBUTES;
     }
     if (attr == INVALID_FILE_ATTRIBUTES) CreateDirectoryW(folder.c_str(), nullptr);
     attr = GetFileAttributesW(folder.c_str());
     return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) && !(attr & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+std::wstring RealFolderOrFresh(const std::wstring& folderIn) {
+    std::wstring folder = NoTrailingSlash(folderIn);
+    if (EnsureRealFolder(folder)) return folder;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        unsigned int r = 0;
+        rand_s(&r);
+        wchar_t suffix[40];
+        swprintf(suffix, 40, L".%lu_%08x", (unsigned long)GetCurrentProcessId(), r);
+        // made new here, so nobody can have planted it
+        std::wstring fresh = folder + suffix;
+        if (CreateDirectoryW(fresh.c_str(), nullptr)) {
+            WriteLogW(L"the link cannot be removed, a new folder is used instead:%s\n", fresh.c_str());
+            return fresh;
+        }
+    }
+    return std::wstring();
 }
 
 HANDLE CreateFileRetryingSharing(const wchar_t* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {

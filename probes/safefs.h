@@ -19,6 +19,9 @@ int DeleteTreeNoFollow(const std::wstring& folder, bool removeItself);
 // Makes `folder` a real folder of ours: a link found in its place is removed as a link (logged)
 // and a folder is created. False when no real folder could be had there.
 bool EnsureRealFolder(const std::wstring& folder);
+// `folder` when it is or can be made a real folder; else (a link the system will not remove) a new
+// folder beside it with a name of this run's own (logged). Empty when neither could be had.
+std::wstring RealFolderOrFresh(const std::wstring& folder);
 
 // Scanners hold freshly written files for a moment: these retry a sharing violation with a
 // short back-off (under two seconds in all) before giving up.

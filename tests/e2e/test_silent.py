@@ -457,10 +457,11 @@ def test_links_planted_in_temp_change_nothing_and_the_setup_runs_from_a_machine_
     finally:
         for name in os.listdir(h.temp_dir()):
             p = os.path.join(h.temp_dir(), name)
-            if name == "Vardo" or name.startswith("Vardo.link"):
+            if name == "Vardo" or name.startswith("Vardo."):
                 os.unlink(p) if os.path.islink(p) else shutil.rmtree(p, ignore_errors=True)
     after = {p: open(os.path.join(r, p), "rb").read() for r, _, fs in os.walk(victim) for p in fs}
     assert after == before
+    # Windows removes the link; Wine cannot, and a new folder of the run's own is used instead
     assert any(l.startswith("a link stands where a folder of ours belongs, removed:") for l in log), log[-30:]
     copies_logged = [l.split(":", 1)[1].split(",from:")[0] for l in log if l.startswith("package secure copy:")]
     assert len(copies_logged) == 1, log[-30:]
