@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <cwchar>
+#include <map>
+#include <mutex>
 #include <vector>
 
 #include "local/vdlog.h"
@@ -262,6 +264,18 @@ bool EnsureRealFolder(const std::wstring& folderIn) {
 std::wstring RealFolderOrFresh(const std::wstring& folderIn) {
     std::wstring folder = NoTrailingSlash(folderIn);
     if (EnsureRealFolder(folder)) return folder;
+    // one stand-in per folder for the whole run: the part files of one attempt are found by the next
+    static std::mutex s_lock;
+    static std::map<std::wstring, std::wstring> s_chosen;
+    std::lock_guard<std::mutex> hold(s_lock);
+    std::wstring key = Canonical(folder);
+    for (wchar_t& c : key) c = towlower(c);
+    auto known = s_chosen.find(key);
+    if (known != s_chosen.end()) {
+        DWORD attr = GetFileAttributesW(known->second.c_str());
+        if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) && !(attr & FILE_ATTRIBUTE_REPARSE_POINT))
+            return known->second;
+    }
     for (int attempt = 0; attempt < 3; ++attempt) {
         unsigned int r = 0;
         rand_s(&r);
@@ -271,6 +285,7 @@ std::wstring RealFolderOrFresh(const std::wstring& folderIn) {
         std::wstring fresh = folder + suffix;
         if (CreateDirectoryW(fresh.c_str(), nullptr)) {
             WriteLogW(L"the link cannot be removed, a new folder is used instead:%s\n", fresh.c_str());
+            s_chosen[key] = fresh;
             return fresh;
         }
     }
