@@ -327,7 +327,7 @@ int MtDownloadState::CombineFiles() {
         DeleteFileW(tmp.c_str());
         return 0;
     }
-    if (!MoveFileExW(tmp.c_str(), m_s_output.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+    if (!MoveFileRetryingSharing(tmp.c_str(), m_s_output.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
         DownloadLog(L"_tfopen:%s failure,line:%d\n", m_s_output.c_str(), __LINE__);
         DeleteFileW(tmp.c_str());
         return 0;

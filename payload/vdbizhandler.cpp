@@ -238,7 +238,7 @@ void CVdBizHandler::HandleResource(LPCWSTR type, LPCWSTR name) {
             // truncated setup under the name that is about to be executed.
             std::wstring tmp = m_s_vdpm_target + L".tmp";
             if (WriteResource(type, name, tmp) &&
-                !MoveFileExW(tmp.c_str(), m_s_vdpm_target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+                !MoveFileRetryingSharing(tmp.c_str(), m_s_vdpm_target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
                 DeleteFileW(tmp.c_str());
             }
         }

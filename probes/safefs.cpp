@@ -304,9 +304,9 @@ HANDLE CreateFileRetryingSharing(const wchar_t* path, DWORD access, DWORD share,
     }
 }
 
-bool MoveFileRetryingSharing(const wchar_t* from, const wchar_t* to) {
+bool MoveFileRetryingSharing(const wchar_t* from, const wchar_t* to, DWORD flags) {
     for (size_t i = 0;; ++i) {
-        if (MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
+        if (MoveFileExW(from, to, flags)) return true;
         DWORD err = GetLastError();
         if (!IsSharingError(err) && err != ERROR_ACCESS_DENIED) return false;
         if (i == sizeof(kSharingWaitsMs) / sizeof(DWORD)) return false;

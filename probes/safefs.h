@@ -26,7 +26,7 @@ std::wstring RealFolderOrFresh(const std::wstring& folder);
 // Scanners hold freshly written files for a moment: these retry a sharing violation with a
 // short back-off (under two seconds in all) before giving up.
 HANDLE CreateFileRetryingSharing(const wchar_t* path, DWORD access, DWORD share, DWORD disposition, DWORD flags);
-bool MoveFileRetryingSharing(const wchar_t* from, const wchar_t* to);
+bool MoveFileRetryingSharing(const wchar_t* from, const wchar_t* to, DWORD flags);
 
 // A new folder with a name of its own, writable only by SYSTEM and Administrators (protected,
 // nothing inherited), under a machine location whose every parent is owned by SYSTEM,
