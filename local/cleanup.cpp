@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "local/vdlog.h"
+#include "probes/safefs.h"
 #include "probes/vdutils.h"
 #include "probes/vdversion.h"
 
@@ -64,7 +65,7 @@ bool CopySetupToCache(const wchar_t* source, bool x64, const wchar_t* sub, const
     bool copied = CopyFileW(source, tmp.c_str(), FALSE) != FALSE;
     if (!copied) copied = VdCopyFileW(tmp.c_str(), source);
     if (copied) {
-        if (!MoveFileExW(tmp.c_str(), cachePath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        if (!MoveFileRetryingSharing(tmp.c_str(), cachePath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
             RenameWithFallback(cachePath.c_str(), tmp.c_str());
         }
     }
