@@ -14,6 +14,7 @@
 #include "local/vdlog.h"
 #include "net/vdhttp.h"
 #include "payload/vdbizhandler.h"
+#include "probes/delayload.h"
 #include "probes/vdutils.h"
 
 // The library's default handler prints the demangled type of an uncaught exception to a console
@@ -29,7 +30,7 @@ extern "C" bool g_vd_no_search_flags;  // probes/delayload.cpp
 namespace {
 
 // An exception reached the entry point: whatever was under way did not finish.
-constexpr int kExitUnexpectedError = -6;
+constexpr int kExitUnexpectedError = -7;
 
 // The process runs elevated from a Downloads folder: no DLL may come from there or from the
 // current folder, whether we load it, the delay-load helper does, or the system does for us
@@ -63,6 +64,11 @@ void RestrictDllSearch() {
         wcscpy(path + n + 1, name);
         LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);  // a DLL the system lacks is fine
     }
+}
+
+void LogDelayLoadFailure(const char* dll, const char* function) {
+    WriteLogA("delay load failed:%s%s%s,exit code:%d\n", dll ? dll : "?", function ? "!" : "", function ? function : "",
+              kVdExitDelayLoadFailed);
 }
 
 int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
@@ -137,6 +143,7 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     RestrictDllSearch();
+    g_vd_delay_load_failed = LogDelayLoadFailure;
     try {
         SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
         OpenLog();

@@ -55,7 +55,7 @@ int SilentWork() {
     int result = kSilentOk;
     DWORD code = 0;
     EPackageStart started = StartVerifiedPackage(params.m_s_setup_path, cmd, true, &code);
-    if (started == kPackageRefused) {
+    if (started == kPackageRefused || started == kPackageRefusedKept) {
         // the embedded package is deleted below like every extracted setup
         result = kSilentSetupNotStarted;
     } else if (started == kPackageStarted) {

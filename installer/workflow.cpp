@@ -639,6 +639,7 @@ void CWorkflow::PrepareExecvdInstExe(const wchar_t* setupPath) {
     check.serverVersion = rec.m_s_version;
     check.x64 = rec.m_n_x64 != 0;
     check.vdpmInside = CVdBizHandler::Inst().IsVdpmInside();
+    if (!check.fromVidiraUrl && !check.vdpmInside) check.expectedMd5 = rec.m_s_md5;
     m_options.startInstall(MakeInstallJob(m_view.WorkerTarget(), setupPath ? setupPath : L"", folder, check));
 }
 

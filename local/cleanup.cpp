@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "local/vdlog.h"
+#include "probes/safefs.h"
 #include "probes/vdutils.h"
 #include "probes/vdversion.h"
 
@@ -67,7 +68,7 @@ bool CopySetupToCache(const wchar_t* source, bool x64, const wchar_t* sub, const
         DeleteFileW(tmp.c_str());  // a part of a copy is no package
         return false;
     }
-    if (MoveFileExW(tmp.c_str(), cachePath.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (MoveFileRetryingSharing(tmp.c_str(), cachePath.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     if (RenameWithFallback(cachePath.c_str(), tmp.c_str())) return true;
     DeleteFileW(tmp.c_str());
     return false;

@@ -7,6 +7,7 @@
 #include "local/inifile.h"
 #include "local/vdlog.h"
 #include "payload/bizrules.h"
+#include "probes/safefs.h"
 #include "probes/hostinfo.h"
 #include "probes/vdutils.h"
 
@@ -128,8 +129,10 @@ std::wstring CVdBizHandler::GetBizFolder() {
 }
 
 std::wstring CVdBizHandler::GetVdpmFolder() {
-    std::wstring folder = CombinePath(CombinePath(TempFolder(), L"Vardo"), L"vdInstaller");
-    CreateFolderChain(folder);
+    // a link planted in the user's Temp must not decide where the elevated process writes
+    std::wstring vardo = RealFolderOrFresh(CombinePath(TempFolder(), L"Vardo"));
+    std::wstring folder = vardo.empty() ? vardo : RealFolderOrFresh(CombinePath(vardo, L"vdInstaller"));
+    if (folder.empty()) WriteLogW(L"no real folder for the package in:%s\n", TempFolder().c_str());
     return folder;
 }
 
@@ -260,7 +263,7 @@ void CVdBizHandler::HandleResource(LPCWSTR type, LPCWSTR name) {
             // truncated setup under the name that is about to be executed.
             std::wstring tmp = m_s_vdpm_target + L".tmp";
             if (WriteResource(type, name, tmp) &&
-                !MoveFileExW(tmp.c_str(), m_s_vdpm_target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+                !MoveFileRetryingSharing(tmp.c_str(), m_s_vdpm_target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
                 DeleteFileW(tmp.c_str());
             }
         }

@@ -11,8 +11,8 @@ bool vd_execute_process(const wchar_t* app, const wchar_t* cmdLine, bool wait, D
 // not be had.
 bool FinishStartedProcess(PROCESS_INFORMATION& pi, bool wait, DWORD* exitCode);
 bool KillProcessByName(const wchar_t* exeName);
-// Through the desktop user's shell, else the shell, else the registered browser's command line.
-// False when none of them took the address.
+// Through the desktop user's shell, else the registered browser with the shell's token (never
+// with ours); false when neither took the address.
 bool OpenUrlInBrowser(const wchar_t* url);
 void OpenWebOrFolder(const wchar_t* target);
 bool IsNativeOs64();
@@ -37,7 +37,8 @@ int GetPeBitness(const wchar_t* path);
 // Folder part of an uninstall string: the quoted path when it starts with a quote, one trailing
 // backslash dropped, then up to the last one.
 std::wstring InstallDirFromUninstallString(const std::wstring& value);
-// The browser command with the "%1" placeholder cut off, then a space and the address.
+// The registered browser command with the address in the place of "%1", its quoting kept (quotes
+// inside the address dropped); without a placeholder the address is appended, quoted.
 std::wstring BrowserCommandForUrl(const std::wstring& command, const std::wstring& url);
 
 // Owns a handle closed by CloseHandle; copying makes no sense.

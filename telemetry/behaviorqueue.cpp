@@ -16,6 +16,8 @@ namespace {
 
 // A stored file beyond this is not ours to load; it stays for the next store to replace.
 const DWORD kMaxStoreBytes = 16 * 1024 * 1024;
+// Any process of the user can write the store: what is loaded stays bounded in count too.
+const Json::ArrayIndex kMaxStoreRecords = 2000;
 
 struct CProductName {
     CProductName() : name("Vardo") { InitializeCriticalSection(&cs); }
@@ -316,7 +318,10 @@ void CBehaviorQueue::LoadFromLocal() {
         return;
     }
     if (!Lock()) return;
-    for (Json::ArrayIndex i = 0; roots.isArray() && i < roots.size(); ++i) {
+    if (roots.isArray() && roots.size() > kMaxStoreRecords)
+        WriteLogW(L"behavior.json holds %u records, the first %u loaded\n", (unsigned)roots.size(),
+                  (unsigned)kMaxStoreRecords);
+    for (Json::ArrayIndex i = 0; roots.isArray() && i < roots.size() && i < kMaxStoreRecords; ++i) {
         CVdBehaviorGather* record = new CVdBehaviorGather();
         record->FromJson(roots[i]);
         record->SetFromLocalStore(true);
