@@ -70,7 +70,10 @@ INPUT_SOURCES = ["tests/fuzz/input_parsers_fuzz.cpp", "app/cmdtoken.cpp", "net/d
 INPUT_TARGETS = {"command_line": (0, [b"/d \"C:\\My Apps\\Vardo\" /s", b"--silent /D C:\\a\\ b /m"]),
                  "ranges": (1, [b"\x00\x00\x00\x00\x00\x0a\xae\x60\x06bytes 0-99/700001"]),
                  "ip_answer": (2, [b'{"code":0,"data":{"ip":"203.0.113.7"}}', b"203.0.113.7"]),
-                 "behavior_store": (3, [b'[{"model":"4010101","succeed":"1","errormessage":"","channel":"x"}]'])}
+                 "behavior_store": (3, [b'[{"model":"4010101","succeed":"1","errormessage":"","channel":"x"}]',
+                                        b'[{"action":"PostPCOperateData","list":[{"model":"4010104","succeed":"2",'
+                                        b'"errormessage":"e","operateTime":"2026-01-02 03:04:05","businessId":"b",'
+                                        b'"version":"3.2.1.0"}]}]'])}
 INPUT_SECONDS = int(os.environ.get("VD_FUZZ_SECONDS_PER_TARGET", "10"))
 
 

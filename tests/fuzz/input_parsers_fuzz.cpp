@@ -36,15 +36,25 @@ uint64_t Take64(const uint8_t*& p, size_t& n) {
 }
 
 void FuzzCommandLine(const uint8_t* data, size_t size) {
+    // ASCII bytes stand for themselves, so blanks, quotes and backslashes are one mutation away;
+    // a higher byte and the next one make a character past ASCII. NUL would end the text early.
     std::wstring text;
-    for (size_t i = 0; i + 1 < size; i += 2) text += (wchar_t)(data[i] | (data[i + 1] << 8) | 1);  // no NUL inside
+    for (size_t i = 0; i < size; ++i) {
+        unsigned c = data[i];
+        if (c >= 0x80 && i + 1 < size) c = 0x80 + (((c & 0x7F) << 8) | data[++i]);
+        text += (wchar_t)(c ? c : 0xA0);
+    }
     const wchar_t* p = text.c_str();
     std::wstring token;
     bool error = false;
     size_t tokens = 0;
+    const wchar_t* before = p;
     while (NextCmdToken(p, token, error)) {
         Check(p >= text.c_str() && p <= text.c_str() + text.size());
         Check(token.size() <= text.size());
+        // a token is built from the characters it consumed, never more
+        Check(token.size() <= (size_t)(p - before));
+        before = p;
         if (++tokens > text.size() + 1) Check(false);  // every call consumes text
     }
     Check(*p == 0);
@@ -95,6 +105,19 @@ void FuzzBehaviorStore(const uint8_t* data, size_t size) {
         Json::Value again;
         Check(ParseBehaviorStore(BehaviorStoreText(roots), again));
         Check(again.size() == roots.size());
+        // each record is taken in as the queue takes it, and posting it again keeps what it said
+        const BehaviorHostFacts facts{"mac", "ip", "version", "now"};
+        for (Json::ArrayIndex i = 0; roots.isArray() && i < roots.size(); ++i) {
+            CVdBehaviorGather record, back;
+            record.FromJson(roots[i]);
+            Json::Value posted(Json::objectValue);
+            record.FillJson(posted, facts);
+            back.FromJson(posted);
+            Check(back.GetModel() == record.GetModel() && back.GetSucceed() == record.GetSucceed());
+            Check(back.GetErrorMessage() == record.GetErrorMessage() && back.GetBusinessId() == record.GetBusinessId());
+            Check(back.GetOperateTime() == (record.GetOperateTime().empty() ? facts.now : record.GetOperateTime()));
+            Check(back.GetVersion() == facts.version);
+        }
     }
 }
 
