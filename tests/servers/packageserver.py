@@ -12,6 +12,8 @@ Hostile behaviour for the downloader, set over the control path (or directly fro
       whole200               a range request gets 200 and the whole file
       short&bytes=N          a range is answered 206 with only its first N bytes (honest headers)
       shift&by=N             a range is answered 206 with the bytes N further on (honest headers)
+      long&bytes=N           a range is answered 206 from its first byte but with N bytes more
+                             than asked, as far as the file goes (honest headers)
       drop&bytes=N           the promised body stops after N bytes and the connection is closed
       delay&ms=N             the status line comes only after N ms
       norange206             a range is answered 206 with its bytes but no Content-Range
@@ -147,6 +149,8 @@ class PackageHandler(RecordingHandler):
         first, last = rng
         if kind == "short":
             last = min(last, first + max(1, int(fault.get("bytes", "1"))) - 1)
+        elif kind == "long":
+            last = min(size - 1, last + max(1, int(fault.get("bytes", "1"))))
         elif kind == "shift":
             by = int(fault.get("by", "1"))
             first, last = min(first + by, size - 1), min(last + by, size - 1)

@@ -411,6 +411,7 @@ TEST_F(NetDownload, HostileServersNeverYieldACorruptedFile) {
         {"fault?kind=norange206&after=3&count=1", true},
         {"fault?kind=shift&by=1000&after=2&count=1", true},
         {"fault?kind=short&bytes=7000&after=1&count=0", false},
+        {"fault?kind=long&bytes=50000&after=1&count=0", false},
         {"fault?kind=drop&bytes=20000&after=2&count=2", false},
         {"fault?kind=delay&ms=1500&after=1&count=2", false},
         {"budget?max=6", true},
