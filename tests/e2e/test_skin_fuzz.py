@@ -29,7 +29,8 @@ def build():
         pytest.fail("clang++ is needed (package clang)")
     os.makedirs(OUT, exist_ok=True)
     exe = os.path.join(OUT, "ui_parsers_fuzz")
-    srcs = [os.path.join(ROOT, p) for p in ("tests/fuzz/ui_parsers_fuzz.cpp", "ui/uimarkup.cpp", "ui/uiparse.cpp")]
+    srcs = [os.path.join(ROOT, p) for p in ("tests/fuzz/ui_parsers_fuzz.cpp", "ui/uimarkup.cpp", "ui/uiparse.cpp",
+                                            "probes/utf8text.cpp")]
     if not os.path.exists(exe) or any(os.path.getmtime(s) > os.path.getmtime(exe) for s in srcs):
         subprocess.run([clang, "-std=c++17", "-O1", "-g", "-fsanitize=fuzzer,address,undefined",
                         "-fno-sanitize-recover=undefined", "-I", ROOT, "-o", exe] + srcs, check=True, timeout=600)
@@ -66,11 +67,18 @@ def test_parsers_survive_fuzzing():
 # The parsers of bytes that come from outside (command line, server answers, files we read back),
 # fuzzed natively from the rooms' pure cores, one target at a time so each reports its executions.
 INPUT_SOURCES = ["tests/fuzz/input_parsers_fuzz.cpp", "app/cmdtoken.cpp", "net/dlplan.cpp", "net/httprules.cpp",
-                 "probes/hostrules.cpp", "telemetry/behaviorrecord.cpp"]
+                 "probes/hostrules.cpp", "telemetry/behaviorrecord.cpp", "net/serverinfo_parse.cpp",
+                 "probes/base64.cpp", "probes/utf8text.cpp"]
 INPUT_TARGETS = {"command_line": (0, [b"/d \"C:\\My Apps\\Vardo\" /s", b"--silent /D C:\\a\\ b /m"]),
                  "ranges": (1, [b"\x00\x00\x00\x00\x00\x0a\xae\x60\x06bytes 0-99/700001"]),
                  "ip_answer": (2, [b'{"code":0,"data":{"ip":"203.0.113.7"}}', b"203.0.113.7"]),
-                 "behavior_store": (3, [b'[{"model":"4010101","succeed":"1","errormessage":"","channel":"x"}]'])}
+                 "behavior_store": (3, [b'[{"model":"4010101","succeed":"1","errormessage":"","channel":"x"}]',
+                                        b'[{"action":"PostPCOperateData","list":[{"model":"4010104","succeed":"2",'
+                                        b'"errormessage":"e","operateTime":"2026-01-02 03:04:05","businessId":"b",'
+                                        b'"version":"3.2.1.0"}]}]']),
+                 "server_info": (4, [b'{"Data":[{"AppName":"pamo30","Channel":"pmgw","Id":7,"Size":196912,'
+                                     b'"Url":"http://dl.vardo.example/p.exe","Version":"3.2.1.0","X64":1,'
+                                     b'"HashValue":"1B2M2Y8AsgTpgAmY7PhCfg=="}]}', b'{"Data":[]}'])}
 INPUT_SECONDS = int(os.environ.get("VD_FUZZ_SECONDS_PER_TARGET", "10"))
 
 
