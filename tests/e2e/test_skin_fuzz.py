@@ -36,6 +36,18 @@ def build():
     return exe
 
 
+def run_fuzzer(exe, corpus, crashes, seconds, max_len, extra=(), env=None):
+    """One bounded libFuzzer run; returns (exit code, executions, log)."""
+    os.makedirs(crashes, exist_ok=True)
+    p = subprocess.run([exe, corpus, "-max_total_time=%d" % seconds, "-timeout=10", "-rss_limit_mb=2048",
+                        "-max_len=%d" % max_len, "-artifact_prefix=" + crashes + "/", "-print_final_stats=1"]
+                       + list(extra), capture_output=True, text=True, timeout=seconds + 300, env=env)
+    log = p.stdout + p.stderr
+    runs = re.search(r"Done (\d+) runs in (\d+) second", log)
+    os.makedirs(os.path.join(ROOT, "build", "artifacts"), exist_ok=True)
+    return p.returncode, int(runs.group(1)) if runs else 0, log
+
+
 def test_parsers_survive_fuzzing():
     exe = build()
     corpus = os.path.join(OUT, "corpus")
@@ -46,20 +58,12 @@ def test_parsers_survive_fuzzing():
     for xml in glob.glob(os.path.join(ROOT, "skin", "*.xml")):
         with open(xml, "rb") as src, open(os.path.join(corpus, "markup_" + os.path.basename(xml)), "wb") as f:
             f.write(b"\x00" + src.read())
-    crashes = os.path.join(OUT, "crashes")
-    os.makedirs(crashes, exist_ok=True)
-    p = subprocess.run([exe, corpus, "-max_total_time=%d" % SECONDS, "-timeout=10", "-rss_limit_mb=2048",
-                        "-max_len=65536", "-artifact_prefix=" + crashes + "/", "-print_final_stats=1"],
-                       capture_output=True, text=True, timeout=SECONDS + 300)
-    log = p.stdout + p.stderr
-    runs = re.search(r"Done (\d+) runs in (\d+) second", log)
-    execs = int(runs.group(1)) if runs else 0
-    os.makedirs(os.path.join(ROOT, "build", "artifacts"), exist_ok=True)
+    rc, execs, log = run_fuzzer(exe, corpus, os.path.join(OUT, "crashes"), SECONDS, 65536)
     with open(os.path.join(ROOT, "build", "artifacts", "ui_fuzz.txt"), "w") as f:
-        f.write("seconds=%d executions=%d exit=%d\n" % (SECONDS, execs, p.returncode))
+        f.write("seconds=%d executions=%d exit=%d\n" % (SECONDS, execs, rc))
         f.write("\n".join(l for l in log.splitlines() if l.startswith(("stat::", "Done", "==", "SUMMARY"))) + "\n")
-    print("fuzzed %d s: %d executions, exit %d" % (SECONDS, execs, p.returncode))
-    assert p.returncode == 0, log[-4000:]
+    print("fuzzed %d s: %d executions, exit %d" % (SECONDS, execs, rc))
+    assert rc == 0, log[-4000:]
     assert execs > 1000, log[-2000:]
 
 
@@ -99,20 +103,12 @@ def test_input_parsers_survive_fuzzing(name):
     for i, seed in enumerate(seeds):
         with open(os.path.join(corpus, "seed%d" % i), "wb") as f:
             f.write(seed)
-    crashes = os.path.join(OUT, "crashes_" + name)
-    os.makedirs(crashes, exist_ok=True)
-    p = subprocess.run([exe, corpus, "-max_total_time=%d" % INPUT_SECONDS, "-timeout=10", "-rss_limit_mb=2048",
-                        "-max_len=4096", "-artifact_prefix=" + crashes + "/", "-print_final_stats=1"],
-                       capture_output=True, text=True, timeout=INPUT_SECONDS + 300,
-                       env=dict(os.environ, VD_FUZZ_TARGET=str(number)))
-    log = p.stdout + p.stderr
-    runs = re.search(r"Done (\d+) runs in (\d+) second", log)
-    execs = int(runs.group(1)) if runs else 0
-    os.makedirs(os.path.join(ROOT, "build", "artifacts"), exist_ok=True)
+    rc, execs, log = run_fuzzer(exe, corpus, os.path.join(OUT, "crashes_" + name), INPUT_SECONDS, 4096,
+                                env=dict(os.environ, VD_FUZZ_TARGET=str(number)))
     with open(os.path.join(ROOT, "build", "artifacts", "input_fuzz_%s.txt" % name), "w") as f:
-        f.write("target=%s seconds=%d executions=%d exit=%d\n" % (name, INPUT_SECONDS, execs, p.returncode))
-    print("fuzzed %s %d s: %d executions, exit %d" % (name, INPUT_SECONDS, execs, p.returncode))
-    assert p.returncode == 0, log[-4000:]
+        f.write("target=%s seconds=%d executions=%d exit=%d\n" % (name, INPUT_SECONDS, execs, rc))
+    print("fuzzed %s %d s: %d executions, exit %d" % (name, INPUT_SECONDS, execs, rc))
+    assert rc == 0, log[-4000:]
     assert execs > 1000, log[-2000:]
 
 
@@ -167,18 +163,10 @@ def test_jsoncpp_patch_changes_nothing():
     for i, seed in enumerate(JSON_SEEDS):
         with open(os.path.join(corpus, "seed%d" % i), "wb") as f:
             f.write(seed)
-    crashes = os.path.join(OUT, "crashes_jsoncpp_diff")
-    os.makedirs(crashes, exist_ok=True)
-    p = subprocess.run([exe, corpus, "-max_total_time=%d" % INPUT_SECONDS, "-timeout=10", "-rss_limit_mb=2048",
-                        "-max_len=4096", "-artifact_prefix=" + crashes + "/", "-print_final_stats=1",
-                        "-dict=" + os.path.join(ROOT, "tests", "fuzz", "json_numbers.dict")],
-                       capture_output=True, text=True, timeout=INPUT_SECONDS + 300)
-    log = p.stdout + p.stderr
-    runs = re.search(r"Done (\d+) runs in (\d+) second", log)
-    execs = int(runs.group(1)) if runs else 0
-    os.makedirs(os.path.join(ROOT, "build", "artifacts"), exist_ok=True)
+    rc, execs, log = run_fuzzer(exe, corpus, os.path.join(OUT, "crashes_jsoncpp_diff"), INPUT_SECONDS, 4096,
+                                ["-dict=" + os.path.join(ROOT, "tests", "fuzz", "json_numbers.dict")])
     with open(os.path.join(ROOT, "build", "artifacts", "jsoncpp_diff_fuzz.txt"), "w") as f:
-        f.write("seconds=%d executions=%d exit=%d\n" % (INPUT_SECONDS, execs, p.returncode))
-    print("jsoncpp stock vs patched, %d s: %d executions, exit %d" % (INPUT_SECONDS, execs, p.returncode))
-    assert p.returncode == 0, log[-4000:]
+        f.write("seconds=%d executions=%d exit=%d\n" % (INPUT_SECONDS, execs, rc))
+    print("jsoncpp stock vs patched, %d s: %d executions, exit %d" % (INPUT_SECONDS, execs, rc))
+    assert rc == 0, log[-4000:]
     assert execs > 1000, log[-2000:]
