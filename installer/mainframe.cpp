@@ -66,13 +66,6 @@ CMainFrameWnd::~CMainFrameWnd() {
 CControlUI* CMainFrameWnd::FindControl(const wchar_t* name) const { return m_PaintManager.FindControl(name); }
 
 void CMainFrameWnd::InitWindow() {
-    CWorkflow& flow = *m_p_workflow;
-    flow.ReadOwnFileSize();
-
-    CVdBizHandler::Inst().CheckBizToMyDocumentBegin();
-    flow.StartServerInfoWorker();
-    flow.StartBehaviorAndStatistics();
-
     m_p_title_h_layout = FindControl(L"title_h_layout");
     m_p_title_h_layout_300 = FindControl(L"title_h_layout_300");
     m_p_easyui_h_layout = FindControl(L"easyui_h_layout");
@@ -82,14 +75,8 @@ void CMainFrameWnd::InitWindow() {
 
     if (CCheckBoxUI* monitor = AsCheckBox(FindControl(L"customui_pmsec_monitor_checkbox"))) monitor->SetCheck(true, false);
 
-    flow.InitDownloadManager();
-    VdFouncationHttpDownload::DownloadLogHook = &WriteDownloadLog;
-    if (!vdthread::StartDetachedWorker([] { CheckOldLogFile(); }))
-        WriteLogW(L"CheckOldLogFile create failure,err:%d\n", (int)GetLastError());
-
     // the folder must fit the fixed path buffers of the installation
     if (CEditUI* edit = AsEdit(FindControl(L"customui_dir_edit"))) edit->SetMaxChar(MAX_PATH - 1);
-    flow.FillInstallDir(false);
 
     if (CControlUI* qq = FindControl(L"joinQQbtn")) {
         wchar_t tip[128];
@@ -99,6 +86,23 @@ void CMainFrameWnd::InitWindow() {
     }
 
     ShowManualDownUI();
+    m_p_workflow->ArmRestartTimer();
+}
+
+void CMainFrameWnd::InitAfterShow() {
+    CWorkflow& flow = *m_p_workflow;
+    flow.ReadOwnFileSize();
+
+    CVdBizHandler::Inst().CheckBizToMyDocumentBegin();
+    flow.StartServerInfoWorker();
+    flow.StartBehaviorAndStatistics();
+
+    flow.InitDownloadManager();
+    VdFouncationHttpDownload::DownloadLogHook = &WriteDownloadLog;
+    if (!vdthread::StartDetachedWorker([] { CheckOldLogFile(); }))
+        WriteLogW(L"CheckOldLogFile create failure,err:%d\n", (int)GetLastError());
+    flow.FillInstallDir(false);
+
     flow.Begin();
 }
 

@@ -29,6 +29,7 @@ public:
     const wchar_t* GetResourceID() const override { return MAKEINTRESOURCEW(122); }
 
     void InitWindow() override;
+    void InitAfterShow() override;
     void Notify(DuiLib::TNotifyUI& msg) override;
     void OnMenuShown(DuiLib::CMenuUI* pMenu) override;
     void OnMenuClosed(DuiLib::CMenuUI* pMenu) override;

@@ -191,8 +191,9 @@ void CWorkflow::FillInstallDir(bool onlyIfEmpty) {
     if (box) m_view.SetInstallDirText(text);
 }
 
+void CWorkflow::ArmRestartTimer() { m_view.StartTimer(VD_TIMER_ID_Check_Download_Status, 5000); }
+
 void CWorkflow::Begin() {
-    m_view.StartTimer(VD_TIMER_ID_Check_Download_Status, 5000);
     if (m_options.installMode) m_view.PostToSelf(WM_USER_MT_HTTP_DOWNLOAD, 0, 0);
 }
 

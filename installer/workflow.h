@@ -83,7 +83,9 @@ public:
     void InitDownloadManager();
     // The folder box's starting text (only when it is empty, with `onlyIfEmpty`).
     void FillInstallDir(bool onlyIfEmpty);
-    // The restart timer; with the install switch the download starts at once.
+    // The 5-second timer of the restart rule.
+    void ArmRestartTimer();
+    // Once the window shows: with the install switch the download starts at once.
     void Begin();
     // Every road out ends here: downloader stopped (bounded), part files kept when a resume is
     // worth it, loop ended. Later calls do nothing.
