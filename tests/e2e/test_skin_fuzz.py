@@ -36,6 +36,14 @@ def build():
     return exe
 
 
+def write_seeds(corpus, seeds):
+    os.makedirs(corpus, exist_ok=True)
+    for i, seed in enumerate(seeds):
+        with open(os.path.join(corpus, "seed%d" % i), "wb") as f:
+            f.write(seed)
+    return corpus
+
+
 def run_fuzzer(exe, corpus, crashes, seconds, max_len, extra=(), env=None):
     """One bounded libFuzzer run; returns (exit code, executions, log)."""
     os.makedirs(crashes, exist_ok=True)
@@ -50,11 +58,7 @@ def run_fuzzer(exe, corpus, crashes, seconds, max_len, extra=(), env=None):
 
 def test_parsers_survive_fuzzing():
     exe = build()
-    corpus = os.path.join(OUT, "corpus")
-    os.makedirs(corpus, exist_ok=True)
-    for i, seed in enumerate(SEEDS):
-        with open(os.path.join(corpus, "seed%d" % i), "wb") as f:
-            f.write(seed)
+    corpus = write_seeds(os.path.join(OUT, "corpus"), SEEDS)
     for xml in glob.glob(os.path.join(ROOT, "skin", "*.xml")):
         with open(xml, "rb") as src, open(os.path.join(corpus, "markup_" + os.path.basename(xml)), "wb") as f:
             f.write(b"\x00" + src.read())
@@ -98,11 +102,7 @@ def build_inputs():
 def test_input_parsers_survive_fuzzing(name):
     exe = build_inputs()
     number, seeds = INPUT_TARGETS[name]
-    corpus = os.path.join(OUT, "corpus_" + name)
-    os.makedirs(corpus, exist_ok=True)
-    for i, seed in enumerate(seeds):
-        with open(os.path.join(corpus, "seed%d" % i), "wb") as f:
-            f.write(seed)
+    corpus = write_seeds(os.path.join(OUT, "corpus_" + name), seeds)
     rc, execs, log = run_fuzzer(exe, corpus, os.path.join(OUT, "crashes_" + name), INPUT_SECONDS, 4096,
                                 env=dict(os.environ, VD_FUZZ_TARGET=str(number)))
     with open(os.path.join(ROOT, "build", "artifacts", "input_fuzz_%s.txt" % name), "w") as f:
@@ -158,11 +158,7 @@ def build_json_diff():
 
 def test_jsoncpp_patch_changes_nothing():
     exe = build_json_diff()
-    corpus = os.path.join(OUT, "corpus_jsoncpp_diff")
-    os.makedirs(corpus, exist_ok=True)
-    for i, seed in enumerate(JSON_SEEDS):
-        with open(os.path.join(corpus, "seed%d" % i), "wb") as f:
-            f.write(seed)
+    corpus = write_seeds(os.path.join(OUT, "corpus_jsoncpp_diff"), JSON_SEEDS)
     rc, execs, log = run_fuzzer(exe, corpus, os.path.join(OUT, "crashes_jsoncpp_diff"), INPUT_SECONDS, 4096,
                                 ["-dict=" + os.path.join(ROOT, "tests", "fuzz", "json_numbers.dict")])
     with open(os.path.join(ROOT, "build", "artifacts", "jsoncpp_diff_fuzz.txt"), "w") as f:
