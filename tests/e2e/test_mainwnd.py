@@ -554,6 +554,11 @@ def test_at_150_percent_the_window_its_pages_and_its_clicks_scale(clean, display
     def at(pos):
         return px(pos[0]), px(pos[1])
 
+    # an earlier installation registered by a 64-bit setup, in the 64-bit view only
+    key = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vardo3"
+    for view in ("/reg:32", "/reg:64"):
+        h.reg("delete", key, "/f", view)
+    assert h.reg("add", key, "/v", "UninstallString", "/d", r'"C:\Apps\Wide64\uninst.exe"', "/f", "/reg:64") == 0
     with h.log_pixels(144):
         proc = h.start(h.EXE, [], env=dict(display.env(), **NO_NETWORK))
         win = Window(display)
@@ -568,6 +573,7 @@ def test_at_150_percent_the_window_its_pages_and_its_clicks_scale(clean, display
             x, y, _, _ = win.geometry()
             rows = h.acc_dump(MAIN_CLASS, "main_dpi144_custom")
             assert h.acc_child(rows, "安装路径", "text")["rect"] == (x + px(1) + px(82), y + px(254) + px(128), px(370), px(32))
+            assert h.acc_child(rows, "安装路径", "text")["value"] == "C:\\Apps\\Wide64"
             # a folder typed through the accessibility interface counts as typed: empty gates install
             h.acc_set(MAIN_CLASS, "安装路径", "")
             assert "unavailable" in h.acc_child(h.acc_dump(MAIN_CLASS), "立刻安装")["states"]
@@ -593,3 +599,4 @@ def test_at_150_percent_the_window_its_pages_and_its_clicks_scale(clean, display
             h.stop(proc)
             h.kill_windows_processes("vdInstaller.exe")
             restore_pointer(display)
+            h.reg("delete", key, "/f", "/reg:64")
