@@ -185,11 +185,7 @@ public:
     STDMETHODIMP Next(ULONG celt, VARIANT* rgVar, ULONG* pCeltFetched) override {
         return NextIds(m_ids, m_pos, celt, rgVar, pCeltFetched);
     }
-    STDMETHODIMP Skip(ULONG celt) override {
-        const size_t left = m_ids.size() - std::min(m_pos, m_ids.size());
-        m_pos += std::min<size_t>(celt, left);
-        return celt <= left ? S_OK : S_FALSE;
-    }
+    STDMETHODIMP Skip(ULONG celt) override { return SkipIds(m_ids.size(), m_pos, celt); }
     STDMETHODIMP Reset() override {
         m_pos = 0;
         return S_OK;
@@ -200,6 +196,11 @@ public:
         return S_OK;
     }
 
+    static HRESULT SkipIds(size_t count, size_t& pos, ULONG celt) {
+        const size_t left = count - std::min(pos, count);
+        pos += std::min<size_t>(celt, left);
+        return celt <= left ? S_OK : S_FALSE;
+    }
     static HRESULT NextIds(const std::vector<LONG>& ids, size_t& pos, ULONG celt, VARIANT* rgVar, ULONG* pFetched) {
         if (pFetched) *pFetched = 0;
         if (celt > 0 && !rgVar) return E_POINTER;
@@ -511,9 +512,7 @@ public:
     }
     STDMETHODIMP Skip(ULONG celt) override {
         if (!Alive()) return RPC_E_DISCONNECTED;
-        const size_t count = Children().size(), left = count - std::min(m_nEnumPos, count);
-        m_nEnumPos += std::min<size_t>(celt, left);
-        return celt <= left ? S_OK : S_FALSE;
+        return CAccIdEnumUI::SkipIds(Children().size(), m_nEnumPos, celt);
     }
     STDMETHODIMP Reset() override {
         m_nEnumPos = 0;
