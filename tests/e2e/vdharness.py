@@ -401,7 +401,7 @@ class Xvfb:
                     and self.proc.poll() is None and self._lock_pid(n) == self.proc.pid:
                 time.sleep(0.2)
                 self.display = ":%d" % n
-                if os.environ.get("VD_TEST_WM") == "1":
+                if os.environ.get("VD_TEST_WM", "1") != "0":
                     self.wm = start_window_manager(self.display)
                 return self
             if self.proc.poll() is None:
