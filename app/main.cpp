@@ -9,7 +9,7 @@
 
 #include "app/cmdparams.h"
 #include "app/silent.h"
-#include "app/wakeup.h"
+#include "installer/wakeup.h"
 #include "installer/mainframe.h"
 #include "local/vdlog.h"
 #include "net/vdhttp.h"
@@ -28,6 +28,9 @@ extern "C" bool g_vd_no_search_flags;  // probes/delayload.cpp
 #endif
 
 namespace {
+
+// An exception reached the entry point: whatever was under way did not finish.
+constexpr int kExitUnexpectedError = -7;
 
 // The process runs elevated from a Downloads folder: no DLL may come from there or from the
 // current folder, whether we load it, the delay-load helper does, or the system does for us
@@ -102,7 +105,10 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
         return -2;
     }
     memset(storage, 0, sizeof(CMainFrameWnd));
-    gptrMainFrame = new (storage) CMainFrameWnd();
+    WorkflowOptions options;
+    options.installMode = params.IsInstallMode();
+    options.cmdInstallDir = params.GetCmdInstallDir();
+    gptrMainFrame = new (storage) CMainFrameWnd(options);
     WriteLogW(L"CMainFrameWnd malloc success...\n");
 
     // The hidden run's window is never shown: one shown and hidden again flashes on the screen, and
@@ -122,7 +128,7 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
     WriteLogW(L"end CPaintManagerUI::MessageLoop...\n");
     // the window goes before its object: its procedure must never see a deleted object
     if (IsWindow(gptrMainFrame->GetHWND())) DestroyWindow(gptrMainFrame->GetHWND());
-    const int exitCode = gptrMainFrame->m_n_exit_code;
+    const int exitCode = gptrMainFrame->ExitCode();
     // Workers still blocked on a server are not waited for: they hold copies of what they use,
     // and the process-wide objects they reach are never destroyed.
     delete gptrMainFrame;
@@ -156,6 +162,9 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
         }
         return RunWindowed(hInstance, params);
     } catch (...) {
-        return 0;
+        // an installation that broke off is never reported as a success
+        WriteLogW(L"wWinMain UNexpected excepiton....\n");
+        CloseLog();
+        return kExitUnexpectedError;
     }
 }

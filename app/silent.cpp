@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/cmdparams.h"
+#include "installer/instjob.h"
 #include "installer/workflow_rules.h"
 #include "local/vdlog.h"
 #include "payload/vdbizhandler.h"
@@ -82,18 +83,6 @@ int SilentWork() {
 }
 
 }  // namespace
-
-void DoHelperMRegister(const std::wstring& installFolder) {
-    std::wstring helper = LocateProductFile(installFolder, L"Helper.exe");
-    if (!PathExists(helper)) {
-        WriteLogW(L"helper.exe not exist,path:%s\n", helper.c_str());
-        return;
-    }
-    const wchar_t* cmd = L" /m";
-    WriteLogW(L"helper.exe path:%s,cmd:%s\n", helper.c_str(), cmd);
-    if (vd_execute_process(helper.c_str(), cmd, true)) WriteLogW(L"helper.exe /m successs\n");
-    else WriteLogW(L"helper.exe /m failure,last error:%d\n", GetLastError());
-}
 
 int DoSilentWork() {
     try {

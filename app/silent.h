@@ -1,6 +1,5 @@
 // Silent installation of the setup package carried in the program's own resources.
 #pragma once
-#include <string>
 
 // Exit codes of the silent road.
 constexpr int kSilentOk = 0;
@@ -9,6 +8,3 @@ constexpr int kSilentSetupNotStarted = -3;
 constexpr int kSilentSetupFailed = -4;  // the setup ran and reported failure by its exit code
 
 int DoSilentWork();
-
-// Runs "Helper.exe /m" from the install folder, or from the registered one.
-void DoHelperMRegister(const std::wstring& installFolder);

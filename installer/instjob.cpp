@@ -1,11 +1,9 @@
 #include "installer/instjob.h"
 
-#include <process.h>
-
 #include <vector>
 
-#include "app/silent.h"
-#include "installer/mainframe.h"
+#include "base/threads.h"
+#include "installer/messages.h"
 #include "local/cleanup.h"
 #include "local/inifile.h"
 #include "local/vdlog.h"
@@ -300,8 +298,7 @@ bool RunInstallJob(const InstallJob& job, int* runs) {
     return ok;
 }
 
-DWORD WINAPI ThreadFuncExecvdInstExe(LPVOID param) {
-    std::unique_ptr<InstallJob> job(static_cast<InstallJob*>(param));
+void ThreadFuncExecvdInstExe(std::unique_ptr<InstallJob> job) {
     HWND hwnd = job->m_h_window;
     bool ok = false;
     try {
@@ -316,24 +313,21 @@ DWORD WINAPI ThreadFuncExecvdInstExe(LPVOID param) {
         WriteLogW(L"ThreadFuncExecvdInstExe UNexpected excepiton....\n");
         ok = false;
     }
-    PostMessageW(hwnd, WM_USER_EXEC_INST_FEEDBACK, ok ? 1 : 0, 0);
-    return 0;
+    if (!vdthread::PostFinal(hwnd, WM_USER_EXEC_INST_FEEDBACK, ok ? 1 : 0))
+        WriteLogW(L"post message:%d failure,err:%d\n", (int)WM_USER_EXEC_INST_FEEDBACK, (int)GetLastError());
 }
 
 bool StartInstallThread(std::unique_ptr<InstallJob> job) {
     HWND hwnd = job->m_h_window;
     // A timer belongs to the window's own thread: started here, stopped by the feedback handling.
     SetTimer(hwnd, VD_TIMER_ID_INSTALLING, 1000, nullptr);
-    InstallJob* raw = job.release();
-    HANDLE h = CreateThread(nullptr, 0, ThreadFuncExecvdInstExe, raw, 0, nullptr);
-    if (!h) {
+    // the job moves into the worker; a worker that never starts frees it unrun
+    if (!vdthread::StartDetachedWorker([job = std::move(job)]() mutable { ThreadFuncExecvdInstExe(std::move(job)); })) {
         WriteLogW(L"ThreadFuncExecvdInstExe create failure,err:%d\n", GetLastError());
-        delete raw;
         // the progress page would otherwise wait for an answer that never comes
         PostMessageW(hwnd, WM_USER_EXEC_INST_FEEDBACK, 0, 0);
         return false;
     }
-    CloseHandle(h);
     return true;
 }
 
@@ -355,7 +349,7 @@ std::wstring AgreementPageUrl() { return std::wstring(VD_WEBSITE_URL) + L"/home/
 
 void OpenSuccessPageIfNeeded(const std::wstring& installFolder) {
     if (HasChannelMarker(installFolder)) return;
-    OpenUrlInBrowser(SuccessPageUrl().c_str());
+    if (!OpenUrlInBrowser(SuccessPageUrl().c_str())) WriteLogW(L"open url failure:%s\n", SuccessPageUrl().c_str());
 }
 
 bool ExecuteDefaultActions(bool installMode, const std::wstring& installFolder) {
@@ -369,7 +363,17 @@ bool ExecuteDefaultActions(bool installMode, const std::wstring& installFolder) 
     return StartUnelevated(launcher, L"");
 }
 
-void RunHelperMonitor(const std::wstring& installFolder) { DoHelperMRegister(installFolder); }
+void DoHelperMRegister(const std::wstring& installFolder) {
+    std::wstring helper = LocateProductFile(installFolder, L"Helper.exe");
+    if (!PathExists(helper)) {
+        WriteLogW(L"helper.exe not exist,path:%s\n", helper.c_str());
+        return;
+    }
+    const wchar_t* cmd = L" /m";
+    WriteLogW(L"helper.exe path:%s,cmd:%s\n", helper.c_str(), cmd);
+    if (vd_execute_process(helper.c_str(), cmd, true)) WriteLogW(L"helper.exe /m successs\n");
+    else WriteLogW(L"helper.exe /m failure,last error:%d\n", GetLastError());
+}
 
 std::wstring OpenTargetUrlSafely(const std::wstring& url, const std::wstring& fallback) {
     std::wstring target = url;
@@ -377,6 +381,6 @@ std::wstring OpenTargetUrlSafely(const std::wstring& url, const std::wstring& fa
         WriteLogW(L"not a web address,open web page instead:%s\n", url.c_str());
         target = fallback;
     }
-    OpenUrlInBrowser(target.c_str());
+    if (!OpenUrlInBrowser(target.c_str())) WriteLogW(L"open url failure:%s\n", target.c_str());
     return target;
 }

@@ -93,8 +93,8 @@ std::unique_ptr<InstallJob> MakeInstallJob(HWND window, const std::wstring& setu
                                            const InstallCheckInput& check);
 // The runs of the setup with their checks; `runs` receives how many were made.
 bool RunInstallJob(const InstallJob& job, int* runs = nullptr);
-// Thread function; owns and frees the job. Posts WM_USER_EXEC_INST_FEEDBACK (1 or 0).
-DWORD WINAPI ThreadFuncExecvdInstExe(LPVOID job);
+// The install thread's work. Posts WM_USER_EXEC_INST_FEEDBACK (1 or 0) as its final answer.
+void ThreadFuncExecvdInstExe(std::unique_ptr<InstallJob> job);
 // On the window's thread: starts the installing timer and the install thread (handle closed at
 // once). False when the thread cannot be created: the window is then told of the failure by the
 // same feedback message. The feedback handling stops the timer.
@@ -107,8 +107,8 @@ bool HasChannelMarker(const std::wstring& installFolder);
 void OpenSuccessPageIfNeeded(const std::wstring& installFolder);
 // Starts Launcher.exe, except with the install switch. Returns whether it was started.
 bool ExecuteDefaultActions(bool installMode, const std::wstring& installFolder);
-// "Helper.exe /m" from the install folder.
-void RunHelperMonitor(const std::wstring& installFolder);
+// "Helper.exe /m" from the install folder, or from the registered one.
+void DoHelperMRegister(const std::wstring& installFolder);
 
 // The page opened after a successful installation, on the product's web site.
 std::wstring SuccessPageUrl();

@@ -6,12 +6,14 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "app/cmdparams.h"
-#include "app/wakeup.h"
+#include "base/threads.h"
+#include "installer/wakeup.h"
+#include "installer/workflow_rules.h"
 #include "local/cleanup.h"
 #include "local/vdlog.h"
-#include "net/vdhttp.h"
+#include "net/mtdownload.h"
 #include "payload/vdbizhandler.h"
+#include "probes/vdutils.h"
 #include "vd_endpoints.h"
 
 using namespace DuiLib;
@@ -32,15 +34,6 @@ const wchar_t* const kCustomGated[] = {L"customui_install_now_btn",        L"cus
 
 void WriteDownloadLog(const wchar_t* text) { WriteLogW(L"%s", text); }
 
-DWORD WINAPI OldLogCleanupThread(LPVOID) {
-    CheckOldLogFile();
-    return 0;
-}
-
-void StartDetachedThread(LPTHREAD_START_ROUTINE fn, LPVOID param) {
-    CScopedHandle thread(CreateThread(nullptr, 0, fn, param, 0, nullptr));
-}
-
 CCheckBoxUI* AsCheckBox(CControlUI* c) {
     return c ? static_cast<CCheckBoxUI*>(c->GetInterface(L"CheckBox")) : nullptr;
 }
@@ -48,15 +41,8 @@ CCheckBoxUI* AsCheckBox(CControlUI* c) {
 
 CEditUI* AsEdit(CControlUI* c) { return c ? static_cast<CEditUI*>(c->GetInterface(L"Edit")) : nullptr; }
 
-long ReadOwnFileSize() {
-    wchar_t path[MAX_PATH] = {0};
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return 0;
-    CScopedHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) return 0;
-    DWORD size = GetFileSize(file.Get(), nullptr);
-    return size == INVALID_FILE_SIZE ? 0 : static_cast<long>(size);
+CProgressUI* AsProgress(CControlUI* c) {
+    return c ? static_cast<CProgressUI*>(c->GetInterface(L"Progress")) : nullptr;
 }
 
 }  // namespace
@@ -68,12 +54,12 @@ bool IsClickableControlClass(const wchar_t* cls) {
     return false;
 }
 
-CMainFrameWnd::CMainFrameWnd()
-    : m_h_progress_mutex(CreateMutexW(nullptr, FALSE, nullptr)),
-      m_p_inst_server_info(new InstServerInfo()) {}
+CMainFrameWnd::CMainFrameWnd(const WorkflowOptions& options) : m_p_workflow(new CWorkflow(*this, options)) {}
 
 CMainFrameWnd::~CMainFrameWnd() {
-    ReleaseWorkflowResources();
+    // while the window's members still stand: the workflow stops the timers through them
+    m_p_workflow->ReleaseWorkflowResources();
+    m_p_workflow.reset();
     if (gptrMainFrame == this) gptrMainFrame = nullptr;
 }
 
@@ -100,23 +86,24 @@ void CMainFrameWnd::InitWindow() {
     }
 
     ShowManualDownUI();
-    SetTimer(m_hWnd, VD_TIMER_ID_Check_Download_Status, 5000, nullptr);
+    m_p_workflow->ArmRestartTimer();
 }
 
 void CMainFrameWnd::InitAfterShow() {
-    m_n_own_file_size = ReadOwnFileSize();
-    WriteLogW(L"file size=%ld\n", m_n_own_file_size);
+    CWorkflow& flow = *m_p_workflow;
+    flow.ReadOwnFileSize();
 
     CVdBizHandler::Inst().CheckBizToMyDocumentBegin();
-    StartDetachedThread(&CMainFrameWnd::RequestInstInfoThread, m_hWnd);
-    StartBehaviorAndStatistics();
+    flow.StartServerInfoWorker();
+    flow.StartBehaviorAndStatistics();
 
-    InitDownloadManager();
+    flow.InitDownloadManager();
     VdFouncationHttpDownload::DownloadLogHook = &WriteDownloadLog;
-    StartDetachedThread(&OldLogCleanupThread, nullptr);
-    InitInstallDirEdit();
+    if (!vdthread::StartDetachedWorker([] { CheckOldLogFile(); }))
+        WriteLogW(L"CheckOldLogFile create failure,err:%d\n", (int)GetLastError());
+    flow.FillInstallDir(false);
 
-    if (CCmdParameters::Inst().IsInstallMode()) PostMessage(WM_USER_MT_HTTP_DOWNLOAD, 0, 0);
+    flow.Begin();
 }
 
 void CMainFrameWnd::ShowUIStatus(int page) {
@@ -220,7 +207,7 @@ void CMainFrameWnd::BrowseInstallDir() {
     BROWSEINFOW bi = {};
     bi.hwndOwner = m_hWnd;
     bi.lpszTitle = L"请选择安装目录";
-    bi.ulFlags = 0x151;  // file-system folders only, edit box, new dialog style, usage hint
+    bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE | BIF_UAHINT;
     LPITEMIDLIST pidl = SHBrowseForFolderW(&bi);
     if (!pidl) return;
     wchar_t path[MAX_PATH] = {0};
@@ -238,15 +225,13 @@ void CMainFrameWnd::SetUserInstallDir(wchar_t drive, const wchar_t* folder) {
         WriteLogW(L"install dir too long or empty:%s\n", dir.c_str());
         return;
     }
-    m_s_user_drive[0] = static_cast<wchar_t>(towupper(drive));
-    m_s_user_drive[1] = 0;
+    m_s_user_drive = static_cast<wchar_t>(towupper(drive));
     if (CControlUI* edit = FindControl(L"customui_dir_edit")) edit->SetText(dir.c_str());
-    wcsncpy(m_s_user_dir, dir.c_str(), MAX_PATH - 1);
-    m_s_user_dir[MAX_PATH - 1] = 0;
+    m_s_user_dir = dir;
     UpdateCustomInstallNowBtn();
 }
 
-void CMainFrameWnd::EnableCloseBtn(bool enable) {
+void CMainFrameWnd::EnableClose(bool enable) {
     // Both headers carry a "closebtn"; the progress page shows the second one, so a plain lookup
     // would disable a hidden button and leave the visible one working during installation.
     bool done = false;
@@ -273,7 +258,7 @@ void CMainFrameWnd::ShowFailureControls(bool show) {
         if (CControlUI* c = FindControl(name)) c->SetVisible(show);
 }
 
-void CMainFrameWnd::ShowExperienceCountdown(int seconds) {
+void CMainFrameWnd::ShowCountdown(int seconds) {
     CControlUI* c = FindControl(L"successui_experience_now_btn");
     if (!c) return;
     wchar_t text[64];
@@ -306,10 +291,7 @@ void CMainFrameWnd::Notify(TNotifyUI& msg) {
     if (type == L"textchanged") {
         if (name == L"customui_dir_edit" && msg.pSender) {
             const std::wstring& text = msg.pSender->GetText();
-            if (!text.empty()) {
-                wcsncpy(m_s_user_dir, text.c_str(), MAX_PATH - 1);
-                m_s_user_dir[MAX_PATH - 1] = 0;
-            }
+            if (!text.empty()) m_s_user_dir = text.substr(0, MAX_PATH - 1);
         }
     } else if (type == L"click") {
         if (name == L"closebtn") {
@@ -341,10 +323,7 @@ void CMainFrameWnd::Notify(TNotifyUI& msg) {
         } else if (name == L"installingui_manual_download") {
             PostMessage(WM_USER_OPEN_INST_URL, 0, 0);
         } else if (name == L"successui_experience_now_btn") {
-            KillTimer(m_hWnd, VD_TIMER_ID_EXIT);
-            WriteLogW(L"successui_experience_now_btn click,execute default actions\n");
-            ExecuteDefaultActions();
-            Prepare4QuitApp();
+            m_p_workflow->OnExperienceNow();
         } else if (name == L"settingbtn") {
             ShowSettingMenu(msg.pSender);
         }
@@ -383,42 +362,123 @@ LRESULT CMainFrameWnd::OnClose(UINT, WPARAM, LPARAM, BOOL& bHandled) {
     return 0;
 }
 
+const CMainFrameWnd::Route CMainFrameWnd::kRoutes[] = {
+    {WM_COPYDATA, nullptr, &CMainFrameWnd::OnWakeUp},
+    {WM_TIMER, nullptr, &CMainFrameWnd::OnTimer},
+    {WM_USER_SHOW_MSGBOX, nullptr, &CMainFrameWnd::OnShowMsgBox},
+    {WM_USER_CLOSE_MSGBOX, nullptr, &CMainFrameWnd::OnCloseMsgBox},
+    {WM_USER_QUIT_APP, nullptr, &CMainFrameWnd::OnQuitApp},
+    {WM_USER_MINIMIZE_ALL, nullptr, &CMainFrameWnd::OnMinimizeAll},
+    {WM_USER_MENU_ITEM_CLICK, nullptr, &CMainFrameWnd::OnMenuReport},
+    {WM_USER_INST_SERVER_INFO, &CWorkflow::OnServerInfo, nullptr},
+    {WM_USER_INST_SDXZ_INFO, &CWorkflow::OnSdxzInfo, nullptr},
+    {WM_USER_SHOW_PROGRESS, &CWorkflow::OnProgress, nullptr},
+    {WM_USER_MT_HTTP_DOWNLOAD, &CWorkflow::OnDownloadRequest, nullptr},
+    {WM_USER_START_DOWNLOAD, &CWorkflow::OnStartDownload, nullptr},
+    {WM_USER_USE_LOCAL_INST_EXE, &CWorkflow::OnLocalSetup, nullptr},
+    {WM_USER_EXEC_INST_FEEDBACK, &CWorkflow::OnInstallFeedback, nullptr},
+    {WM_USER_OPEN_SUCCESS_PAGE, &CWorkflow::OnSuccessPage, nullptr},
+    {WM_USER_OPEN_INST_URL, &CWorkflow::OnOpenInstUrl, nullptr},
+    {WM_USER_OPEN_TARGET_URL, &CWorkflow::OnOpenTargetUrl, nullptr},
+    {WM_USER_OPEN_AGREEMENT, &CWorkflow::OnOpenAgreement, nullptr},
+    {WM_USER_JOIN_GROUP, &CWorkflow::OnJoinGroup, nullptr},
+};
+
 LRESULT CMainFrameWnd::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) {
     bHandled = FALSE;
-    switch (uMsg) {
-        case WM_NCLBUTTONDBLCLK:
-            // a double click on the title must not maximise the fixed-size window
-            bHandled = TRUE;
-            return 0;
-        case WM_COPYDATA:
-            HandleWakeUp(m_hWnd, wParam, lParam);
-            break;
-        case WM_USER_SHOW_MSGBOX:
-            ShowQuitMessageBox();
-            break;
-        case WM_USER_CLOSE_MSGBOX:
-        case WM_USER_QUIT_APP:
-        case WM_USER_MINIMIZE_ALL:
-        case WM_USER_MENU_ITEM_CLICK:
-            OnBoxOrMenuMessage(uMsg, wParam);
-            break;
-        case WM_TIMER:
-        case WM_USER_INST_SERVER_INFO:
-        case WM_USER_SHOW_PROGRESS:
-        case WM_USER_OPEN_INST_URL:
-        case WM_USER_OPEN_AGREEMENT:
-        case WM_USER_MT_HTTP_DOWNLOAD:
-        case WM_USER_EXEC_INST_FEEDBACK:
-        case WM_USER_OPEN_SUCCESS_PAGE:
-        case WM_USER_INST_SDXZ_INFO:
-        case WM_USER_USE_LOCAL_INST_EXE:
-        case WM_USER_OPEN_TARGET_URL:
-        case WM_USER_JOIN_GROUP:
-        case WM_USER_START_DOWNLOAD:
-            OnWorkflowMessage(uMsg, wParam, lParam);
-            break;
-        default:
-            break;
+    if (uMsg == WM_NCLBUTTONDBLCLK) {
+        // a double click on the title must not maximise the fixed-size window
+        bHandled = TRUE;
+        return 0;
+    }
+    // never marks a message handled: the framework's own handling goes on
+    for (const Route& r : kRoutes) {
+        if (r.m_n_msg != uMsg) continue;
+        try {
+            if (r.m_pfn_flow) (m_p_workflow.get()->*r.m_pfn_flow)(wParam, lParam);
+            else (this->*r.m_pfn_window)(wParam, lParam);
+        } catch (...) {
+            WriteLogW(L"OnWorkflowMessage UNexpected excepiton....\n");
+        }
+        break;
     }
     return 0;
+}
+
+void CMainFrameWnd::OnWakeUp(WPARAM wParam, LPARAM lParam) { HandleWakeUp(m_hWnd, wParam, lParam); }
+
+void CMainFrameWnd::OnShowMsgBox(WPARAM, LPARAM) { ShowQuitMessageBox(); }
+
+void CMainFrameWnd::OnTimer(WPARAM id, LPARAM) {
+    if (m_p_workflow->IsQuitting()) return;
+    switch (id) {
+    case VD_TIMER_ID_PROGRESS_BG: {
+        m_n_bg_index = m_n_bg_index >= 3 ? 1 : m_n_bg_index + 1;
+        static const wchar_t* const kImages[] = {L"file='progress_page_bg_580x300_1.png'",
+                                                 L"file='progress_page_bg_580x300_2.png'",
+                                                 L"file='progress_page_bg_580x300_3.png'"};
+        if (m_p_title_h_layout_300) m_p_title_h_layout_300->SetAttribute(L"bkimage", kImages[m_n_bg_index - 1]);
+        break;
+    }
+    case VD_TIMER_ID_INSTALLING: {
+        m_n_installing_dots = m_n_installing_dots % 3 + 1;
+        std::wstring text = L"正在安装,请稍候" + std::wstring(m_n_installing_dots, L'.');
+        if (CControlUI* label = FindControl(L"installingui_progress_label")) {
+            label->SetText(text.c_str());
+            label->SetVisible(true);
+        }
+        for (const wchar_t* name : {L"installingui_breakpoint_label", L"installingui_red_close",
+                                    L"installingui_failure_label", L"installingui_failure_retry_btn"})
+            if (CControlUI* c = FindControl(name)) c->SetVisible(false);
+        if (m_n_installing_dots >= 3) m_n_installing_dots = 0;
+        break;
+    }
+    default:
+        m_p_workflow->OnTimer(id);
+        break;
+    }
+}
+
+// ---- what the workflow sees ----------------------------------------------------------------
+
+void CMainFrameWnd::ShowProgress(int percent, const std::wstring& percentText, const std::wstring& speedText,
+                                 bool hideResumeNote) {
+    if (hideResumeNote)
+        if (CControlUI* c = FindControl(L"installingui_breakpoint_label")) c->SetVisible(false);
+    if (CProgressUI* bar = AsProgress(FindControl(L"installingui_progress"))) {
+        bar->SetValue(percent);
+        bar->SetAttribute(L"textcolor", vdworkflow::ProgressTextColor(percent));
+        bar->SetText(percentText.c_str());
+        if (CControlUI* label = FindControl(L"installingui_progress_label")) {
+            label->SetText(speedText.c_str());
+            label->SetVisible(true);
+        }
+    }
+}
+
+void CMainFrameWnd::StartTimer(UINT_PTR id, UINT ms) { SetTimer(m_hWnd, id, ms, nullptr); }
+
+void CMainFrameWnd::StopTimer(UINT_PTR id) {
+    if (m_hWnd && IsWindow(m_hWnd)) KillTimer(m_hWnd, id);
+}
+
+void CMainFrameWnd::PostToSelf(UINT msg, WPARAM wParam, LPARAM lParam) { PostMessage(msg, wParam, lParam); }
+
+void CMainFrameWnd::EndLoop(int exitCode) { PostQuitMessage(exitCode); }
+
+bool CMainFrameWnd::GetInstallDirText(std::wstring& text) const {
+    CEditUI* edit = AsEdit(FindControl(L"customui_dir_edit"));
+    if (!edit) return false;
+    text = edit->GetText();
+    return true;
+}
+
+void CMainFrameWnd::SetInstallDirText(const std::wstring& text) {
+    if (CEditUI* edit = AsEdit(FindControl(L"customui_dir_edit"))) edit->SetText(text.c_str());
+}
+
+int CMainFrameWnd::MonitorChoice() const {
+    CCheckBoxUI* box = AsCheckBox(FindControl(L"customui_pmsec_monitor_checkbox"));
+    if (!box) return -1;
+    return box->IsSelected() ? 1 : 0;
 }

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "base/threads.h"
 #include "installer/logarchive.h"
 #include "installer/mainframe.h"
 #include "installer/msgbox.h"
@@ -61,8 +62,7 @@ void CMainFrameWnd::OnMenuItemClick(TNotifyUI& msg) {
     if (name == kMenuItemCollectLogs) {
         CollectLogs();
     } else if (name == kMenuItemWebSite) {
-        std::wstring* url = new std::wstring(VD_WEBSITE_URL);
-        if (!::PostMessageW(m_hWnd, WM_USER_OPEN_TARGET_URL, reinterpret_cast<WPARAM>(url), 0)) delete url;
+        vdthread::PostOwned(m_hWnd, WM_USER_OPEN_TARGET_URL, std::unique_ptr<std::wstring>(new std::wstring(VD_WEBSITE_URL)));
     }
 }
 
@@ -91,14 +91,12 @@ void CMainFrameWnd::ShowQuitMessageBox() {
     m_p_msgbox = nullptr;
 }
 
-void CMainFrameWnd::OnBoxOrMenuMessage(UINT uMsg, WPARAM wParam) {
-    if (uMsg == WM_USER_MENU_ITEM_CLICK) {
-        TNotifyUI* report = reinterpret_cast<TNotifyUI*>(wParam);
-        if (!report) return;
-        OnMenuItemClick(*report);
-        delete report;
-        return;
-    }
+void CMainFrameWnd::OnMenuReport(WPARAM wParam, LPARAM) {
+    std::unique_ptr<TNotifyUI> report(reinterpret_cast<TNotifyUI*>(wParam));
+    if (report) OnMenuItemClick(*report);
+}
+
+void CMainFrameWnd::OnBoxMessage(UINT uMsg, WPARAM wParam) {
     // only the box that runs now may be named: a report queued behind its end must not reach a
     // deleted object
     CMessageBoxWnd* box = reinterpret_cast<CMessageBoxWnd*>(wParam);

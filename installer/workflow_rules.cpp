@@ -64,7 +64,7 @@ RestartAction RestartRuleOnTimer(bool& errorPending, uint32_t errorTick, int& re
 }
 
 
-bool ShouldKeepPartFiles(int lastDownloadStatus) { return lastDownloadStatus != kStatusSuccess; }
+bool ShouldKeepPartFiles(DownloadStatus lastDownloadStatus) { return lastDownloadStatus != DownloadStatus::Success; }
 
 bool IsSafePathComponent(const std::wstring& text) {
     if (text.empty() || text.size() > 100 || text == L"." || text == L"..") return false;

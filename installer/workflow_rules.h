@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "net/dlstatus.h"
+
 namespace vdworkflow {
 
 // ---- progress display ------------------------------------------------------------------------
@@ -46,14 +48,10 @@ RestartAction RestartRuleOnError(bool& errorPending, uint32_t& errorTick, int re
 RestartAction RestartRuleOnTimer(bool& errorPending, uint32_t errorTick, int& restartCount, uint32_t now);
 
 // ---- quitting --------------------------------------------------------------------------------
-constexpr int kStatusNone = -1;  // no progress record yet
-constexpr int kStatusDownloading = 1;
-constexpr int kStatusSuccess = 2;
-
 // Part files are worth keeping whenever the last download did not finish: the next start resumes
 // from them. After a success they are spent, and a package that failed its digest (which also
 // ends a download with success) must never be resumed.
-bool ShouldKeepPartFiles(int lastDownloadStatus);
+bool ShouldKeepPartFiles(DownloadStatus lastDownloadStatus);
 
 // ---- names, folders and addresses --------------------------------------------------------------
 // One path component made of a server value: not empty, not "." or "..", no separator, drive

@@ -55,7 +55,7 @@ bool CopySetupToCache(const wchar_t* source, bool x64, const wchar_t* sub, const
                       std::wstring& cachePath) {
     cachePath = GetCachedSetupPath(x64, sub, version);
     WriteLogW(L"copy cache exe path:%s\n", cachePath.c_str());
-    if (!source) return true;
+    if (!source) return false;
     if (_wcsicmp(source, cachePath.c_str()) == 0) {
         WriteLogW(L"source and target exe is the same,not need to copy:%s\n", cachePath.c_str());
         return true;
@@ -64,12 +64,14 @@ bool CopySetupToCache(const wchar_t* source, bool x64, const wchar_t* sub, const
     std::wstring tmp = cachePath + L".tmp";
     bool copied = CopyFileW(source, tmp.c_str(), FALSE) != FALSE;
     if (!copied) copied = VdCopyFileW(tmp.c_str(), source);
-    if (copied) {
-        if (!MoveFileRetryingSharing(tmp.c_str(), cachePath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            RenameWithFallback(cachePath.c_str(), tmp.c_str());
-        }
+    if (!copied) {
+        DeleteFileW(tmp.c_str());  // a part of a copy is no package
+        return false;
     }
-    return true;
+    if (MoveFileRetryingSharing(tmp.c_str(), cachePath.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (RenameWithFallback(cachePath.c_str(), tmp.c_str())) return true;
+    DeleteFileW(tmp.c_str());
+    return false;
 }
 
 bool IsExpiredLogName(const std::wstring& name, const std::tm& now) {

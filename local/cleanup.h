@@ -4,6 +4,9 @@
 #include <string>
 
 std::wstring GetCachedSetupPath(bool x64, const wchar_t* sub, const wchar_t* version);
+// Copies `source` under the cache name of its version and architecture (through a ".tmp" file),
+// `cachePath` receiving that name. True when the cache now holds it (already the same file
+// included); false when there was nothing to copy or the copy or its rename failed.
 bool CopySetupToCache(const wchar_t* source, bool x64, const wchar_t* sub, const wchar_t* version,
                       std::wstring& cachePath);
 void CheckOldLogFile();

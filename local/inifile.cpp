@@ -54,7 +54,7 @@ CInstConfig& CInstConfig::Inst() {
     return *s_config;
 }
 
-_tIniReaderWriter* CInstConfig::GetPmConfigIni(const wchar_t* sub) {
+_tIniReaderWriter* CInstConfig::PmConfigLocked(const wchar_t* sub) {
     if (!m_p_pm_config) {
         std::wstring path = GetDataFolderOrTemp(sub) + L"pmConfig.ini";
         WriteLogW(L"GetPmConfigIni path:%s\n", path.c_str());
@@ -64,20 +64,24 @@ _tIniReaderWriter* CInstConfig::GetPmConfigIni(const wchar_t* sub) {
 }
 
 void CInstConfig::WritePmConfigIniExePath(const wchar_t* sub, const wchar_t* path) {
-    GetPmConfigIni(sub)->WriteString(L"PmConfig", L"Path", path);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    PmConfigLocked(sub)->WriteString(L"PmConfig", L"Path", path);
 }
 
 std::wstring CInstConfig::ReadPmConfig(const wchar_t* sub, const wchar_t* key) {
-    return GetPmConfigIni(sub)->ReadString(L"PmConfig", key, L"");
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return PmConfigLocked(sub)->ReadString(L"PmConfig", key, L"");
 }
 
 void CInstConfig::WritePmConfig(const wchar_t* sub, const wchar_t* key, const wchar_t* value) {
-    GetPmConfigIni(sub)->WriteString(L"PmConfig", key, value);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    PmConfigLocked(sub)->WriteString(L"PmConfig", key, value);
 }
 
 void CInstConfig::WritePackageInfo(const wchar_t* sub, int id, long long size, bool x64, const wchar_t* appName,
                                    const wchar_t* channel, const wchar_t* url, const wchar_t* version) {
-    _tIniReaderWriter* ini = GetPmConfigIni(sub);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    _tIniReaderWriter* ini = PmConfigLocked(sub);
     ini->WriteString(L"PmConfig", L"AppName", appName);
     ini->WriteString(L"PmConfig", L"Channel", channel);
     ini->WriteInteger(L"PmConfig", L"Id", id);
@@ -92,11 +96,11 @@ void CInstConfig::WritePackageInfo(const wchar_t* sub, int id, long long size, b
 }
 
 bool CInstConfig::Flag(const wchar_t* key, const wchar_t* sub) {
-    // The behaviour worker asks as well as the window: the reader is created once, under a lock.
-    static std::mutex& s_lock = *new std::mutex();  // outlives every worker
+    // The behaviour worker asks as well as the window: the reader is created once, under the lock;
+    // the object is never destroyed, so its lock outlives every worker.
     _tIniReaderWriter* ini = nullptr;
     {
-        std::lock_guard<std::mutex> guard(s_lock);
+        std::lock_guard<std::mutex> guard(m_mutex);
         if (!m_p_test_ini) {
             std::wstring path = GetDataFolderOrTemp(sub) + L"test.ini";
             WriteLogW(L"test.ini path:%s\n", path.c_str());

@@ -1,6 +1,7 @@
 // INI files of the installer: the product configuration and the simulation flags.
 #pragma once
 #include <memory>
+#include <mutex>
 #include <string>
 
 class _tIniReaderWriter {
@@ -19,11 +20,13 @@ private:
     const std::wstring m_s_path;
 };
 
+// Threads: the window's thread writes pmConfig.ini while workers read it and the simulation
+// flags; one lock makes the readers once and keeps each pmConfig operation whole (a worker never
+// reads half a package record).
 class CInstConfig {
 public:
     static CInstConfig& Inst();
 
-    _tIniReaderWriter* GetPmConfigIni(const wchar_t* sub);
     void WritePmConfigIniExePath(const wchar_t* sub, const wchar_t* path);
     std::wstring ReadPmConfig(const wchar_t* sub, const wchar_t* key);
     void WritePmConfig(const wchar_t* sub, const wchar_t* key, const wchar_t* value);
@@ -46,7 +49,10 @@ public:
 private:
     CInstConfig() = default;
     bool Flag(const wchar_t* key, const wchar_t* sub = L"Vardo");
+    // With m_mutex held.
+    _tIniReaderWriter* PmConfigLocked(const wchar_t* sub);
 
+    std::mutex m_mutex;
     std::unique_ptr<_tIniReaderWriter> m_p_pm_config;
     std::unique_ptr<_tIniReaderWriter> m_p_test_ini;
 };

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
+#include <mutex>
 
 namespace {
 
@@ -16,9 +17,8 @@ constexpr size_t kLogChars = 512;
 // lands wholly in the old file, wholly in the new one, or on standard output, and never in a
 // stream that another thread is closing.
 struct LogState {
-    CRITICAL_SECTION lock;
+    std::mutex lock;
     FILE* file = nullptr;
-    LogState() { InitializeCriticalSection(&lock); }
 };
 
 LogState& State() {
@@ -28,10 +28,10 @@ LogState& State() {
 
 class LogLock {
 public:
-    LogLock() { EnterCriticalSection(&State().lock); }
-    ~LogLock() { LeaveCriticalSection(&State().lock); }
-    LogLock(const LogLock&) = delete;
-    LogLock& operator=(const LogLock&) = delete;
+    LogLock() : m_guard(State().lock) {}
+
+private:
+    std::lock_guard<std::mutex> m_guard;
 };
 
 void EmitNarrow(const char* text) {

@@ -701,12 +701,7 @@ std::wstring CMtHttpDownload::GetTempFolder() const {
     return m_temp_folder;
 }
 
-bool CMtHttpDownload::IsDownloadSuccess() const {
-    CControlLock lock(*this);
-    return m_p_state ? m_p_state->IsSuccess() : m_b_last_success;
-}
-
-int CMtHttpDownload::StartDownload(const wchar_t* url, const wchar_t* output) {
+bool CMtHttpDownload::StartDownload(const wchar_t* url, const wchar_t* output) {
     CControlLock lock(*this);
     // two attempts on the same part files would corrupt them
     StopLocked(kStopWaitMs);
@@ -714,7 +709,7 @@ int CMtHttpDownload::StartDownload(const wchar_t* url, const wchar_t* output) {
     try {
         state = std::make_shared<MtDownloadState>();
     } catch (...) {
-        return 0;  // nothing to report through: no attempt exists
+        return false;  // nothing to report through: no attempt exists
     }
     state->SetCallback(m_pfn_callback, m_p_context);
     state->SetRange(m_f_range_start, m_f_range_end);
@@ -737,12 +732,12 @@ int CMtHttpDownload::StartDownload(const wchar_t* url, const wchar_t* output) {
         delete share;
         DownloadLog(L"malloc memory failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
         state->ReportStatus(errNoMemory);
-        return 0;
+        return false;
     }
     // the handle is stored before the helper can run: a stop always finds it
     state->m_h_helper.Reset(helper);
     ResumeThread(helper);
-    return 0;
+    return true;
 }
 
 unsigned __stdcall CMtHttpDownload::HelperThread(void* p) {

@@ -36,19 +36,21 @@
 #include <vector>
 
 #include "net/dlplan.h"
+#include "net/dlstatus.h"
 #include "net/vdhttp.h"
 #include "probes/vdutils.h"
 
 namespace VdFouncationHttpDownload {
 
-enum {
-    errDownloading = 1,
-    errDownloadSuccess = 2,
-    errFileWrite = -3,
-    errNetwork = -4,
-    errCombine = -5,
-    errFileSize = -6,
-    errNoMemory = -7,
+// The report codes as the int of DownloadProgressInfo::m_n_status: DownloadStatus values.
+enum : int {
+    errDownloading = StatusCode(DownloadStatus::Downloading),
+    errDownloadSuccess = StatusCode(DownloadStatus::Success),
+    errFileWrite = StatusCode(DownloadStatus::FileWrite),
+    errNetwork = StatusCode(DownloadStatus::Network),
+    errCombine = StatusCode(DownloadStatus::Combine),
+    errFileSize = StatusCode(DownloadStatus::FileSize),
+    errNoMemory = StatusCode(DownloadStatus::NoMemory),
 };
 
 // Valid only during the callback. Sizes are 64-bit: packages may exceed 4 GiB - 1.
@@ -222,13 +224,13 @@ public:
     void SetProgressRange(float start, float end);
     void SetTempSubFolder(const wchar_t* name);
 
-    int StartDownload(const wchar_t* url, const wchar_t* output);
+    // False when no attempt could be started (its failure is reported through the callback too).
+    bool StartDownload(const wchar_t* url, const wchar_t* output);
     // True when every thread of the attempt ended within `waitMs`.
     bool StopDownload(DWORD waitMs = kStopWaitMs);
     void CleanupTempCacheFolder(bool bForceDel);
 
     std::wstring GetTempFolder() const;
-    bool IsDownloadSuccess() const;
 
 private:
     class CControlLock {

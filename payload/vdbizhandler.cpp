@@ -97,6 +97,31 @@ CVdBizHandler& CVdBizHandler::Inst() {
 
 CVdBizHandler::CVdBizHandler(HMODULE module) : m_h_module(module) {}
 
+std::wstring CVdBizHandler::GetChannel() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_s_channel;
+}
+
+std::string CVdBizHandler::GetBizContent() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_sBizDllContentInMemory;
+}
+
+std::wstring CVdBizHandler::GetVdpmTargetPath() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_s_vdpm_target;
+}
+
+bool CVdBizHandler::IsBizMarked525() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_b_marked_525;
+}
+
+bool CVdBizHandler::IsBizFlag528() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_b_flag_528;
+}
+
 std::wstring CVdBizHandler::GetBizFolder() {
     std::wstring folder = GetDataFolderOrTemp(L"Vardo") + L"Biz";
     CreateDirectoryW(folder.c_str(), nullptr);
@@ -268,6 +293,7 @@ void CVdBizHandler::HandleResource(LPCWSTR type, LPCWSTR name) {
 }
 
 bool CVdBizHandler::IsVdpmInside() {
+    std::lock_guard<std::mutex> lock(m_mutex);
     try {
         WriteLogW(L"IsVdpmInside begin...\n");
         m_b_has_vdpm_type = false;
@@ -289,6 +315,7 @@ bool CVdBizHandler::IsVdpmInside() {
 }
 
 void CVdBizHandler::CheckVdpmInsideFromRc() {
+    std::lock_guard<std::mutex> lock(m_mutex);
     try {
         WriteLogW(L"CheckVdpmInsideFromRc begin...\n");
         if (!m_h_module) {
@@ -318,6 +345,7 @@ void CVdBizHandler::CheckVdpmInsideFromRc() {
 }
 
 bool CVdBizHandler::IsVazChannel() {
+    std::lock_guard<std::mutex> lock(m_mutex);
     try {
         WriteLogW(L"IsVazChannel begin...\n");
         m_b_extract_biz = false;
@@ -339,6 +367,7 @@ bool CVdBizHandler::IsVazChannel() {
 }
 
 void CVdBizHandler::CheckBizToMyDocumentBegin() {
+    std::lock_guard<std::mutex> lock(m_mutex);
     try {
         WriteLogW(L"CheckBizToMyDocumentBegin begin...\n");
         if (!m_h_module) {
@@ -420,6 +449,7 @@ void CVdBizHandler::DeleteGatewayDll() {
 }
 
 void CVdBizHandler::CheckBizChannelFromRc(const std::wstring& installFolder) {
+    std::lock_guard<std::mutex> lock(m_mutex);
     try {
         WriteLogW(L"CheckBizChannelFromRc begin...\n");
         if (!m_h_module) {

@@ -2,8 +2,12 @@
 // build marks and an embedded setup package, and where they are written during installation.
 #pragma once
 #include <windows.h>
+
+#include <mutex>
 #include <string>
 
+// Threads: the window's thread and the download worker both ask it (the embedded setup); every
+// public call takes the handler's lock, so a call sees no other call's half-done state.
 class CVdBizHandler {
 public:
     // The one handler of this process, over its own executable.
@@ -21,13 +25,13 @@ public:
     void CheckBizToMyDocumentEnd(bool removeFolder);
     void CheckBizChannelFromRc(const std::wstring& installFolder);
 
-    std::wstring GetChannel() const { return m_s_channel; }
-    std::string GetBizContent() const { return m_sBizDllContentInMemory; }
+    std::wstring GetChannel() const;
+    std::string GetBizContent() const;
     // Where CheckVdpmInsideFromRc writes the embedded setup: a name of this run's own in
     // GetVdpmFolder().
-    const std::wstring& GetVdpmTargetPath() const { return m_s_vdpm_target; }
-    bool IsBizMarked525() const { return m_b_marked_525; }
-    bool IsBizFlag528() const { return m_b_flag_528; }
+    std::wstring GetVdpmTargetPath() const;
+    bool IsBizMarked525() const;
+    bool IsBizFlag528() const;
 
     // My Documents\Vardo\vdInstaller\Biz (or the temporary folder's fallback), created.
     static std::wstring GetBizFolder();
@@ -56,6 +60,7 @@ private:
                         const wchar_t* renameLog, const wchar_t* renameFailLog, const wchar_t* copyLog);
     void DeleteGatewayDll();
 
+    mutable std::mutex m_mutex;
     HMODULE m_h_module;
     bool m_b_has_biz_type = false;
     bool m_b_extract_biz = false;

@@ -134,11 +134,11 @@ std::wstring RegDefaultValue(HKEY root, const std::wstring& sub) {
 
 }  // namespace
 
-int OpenUrlInBrowser(const wchar_t* url) {
-    if (!url || !*url) return 36;
+bool OpenUrlInBrowser(const wchar_t* url) {
+    if (!url || !*url) return false;
     // the browser must not inherit our administrator token: the desktop's shell opens it, else
     // it starts with the shell's token, else not at all
-    if (ShellExecuteAsDesktopUser(url, L"")) return 42;
+    if (ShellExecuteAsDesktopUser(url, L"")) return true;
     std::wstring u = url;
     size_t colon = u.find(L"://");
     std::wstring command;
@@ -148,8 +148,8 @@ int OpenUrlInBrowser(const wchar_t* url) {
         std::wstring cls = RegDefaultValue(HKEY_CLASSES_ROOT, L".htm");
         if (!cls.empty()) command = RegDefaultValue(HKEY_CLASSES_ROOT, cls + L"\\shell\\open\\command");
     }
-    if (command.empty()) return 32;
-    return StartWithShellToken(std::wstring(), BrowserCommandForUrl(command, u)) ? 43 : 32;
+    if (command.empty()) return false;
+    return StartWithShellToken(std::wstring(), BrowserCommandForUrl(command, u));
 }
 
 void OpenWebOrFolder(const wchar_t* target) {

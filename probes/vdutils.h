@@ -11,7 +11,9 @@ bool vd_execute_process(const wchar_t* app, const wchar_t* cmdLine, bool wait, D
 // not be had.
 bool FinishStartedProcess(PROCESS_INFORMATION& pi, bool wait, DWORD* exitCode);
 bool KillProcessByName(const wchar_t* exeName);
-int OpenUrlInBrowser(const wchar_t* url);
+// Through the desktop user's shell, else the registered browser with the shell's token (never
+// with ours); false when neither took the address.
+bool OpenUrlInBrowser(const wchar_t* url);
 void OpenWebOrFolder(const wchar_t* target);
 bool IsNativeOs64();
 bool IsCurrentModule64();

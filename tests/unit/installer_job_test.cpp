@@ -39,14 +39,6 @@ size_t Count(const std::string& text, const std::string& what) {
     return n;
 }
 
-std::string Md5Of(const std::string& bytes) {
-    CMd5 m;
-    m.Update(bytes.data(), bytes.size());
-    unsigned char d[16];
-    m.Final(d);
-    return Md5DigestToHex(d);
-}
-
 void ForgetProduct() {
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vardo3");
 }
@@ -80,17 +72,17 @@ TEST_F(InstallerJob, DigestIsReadByTheWidePath) {
     const std::string bytes(300000, 'v');
     ASSERT_TRUE(vdtest::WriteFileBytes(file, bytes));
 
-    EXPECT_EQ(Md5Of(bytes), GetFileMd5W(file));
+    EXPECT_EQ(vdtest::Md5Hex(bytes), GetFileMd5W(file));
     bool cleaned = false;
-    EXPECT_EQ(PackageCheck::Valid, CheckPackageDigest(file, 300000, false, Md5Of(bytes), [&] { cleaned = true; }));
+    EXPECT_EQ(PackageCheck::Valid, CheckPackageDigest(file, 300000, false, vdtest::Md5Hex(bytes), [&] { cleaned = true; }));
     EXPECT_TRUE(PathExists(file));
     EXPECT_FALSE(cleaned);
-    EXPECT_NE(std::string::npos, LogText().find("md5 value is the same:" + Md5Of(bytes)));
+    EXPECT_NE(std::string::npos, LogText().find("md5 value is the same:" + vdtest::Md5Hex(bytes)));
 }
 
 TEST_F(InstallerJob, DigestMismatchDeletesThePackageAndOnlyAfterADownloadThePartFiles) {
     std::wstring file = CombinePath(m_dir, L"vdinst.exe");
-    const std::string good = Md5Of("the real package");
+    const std::string good = vdtest::Md5Hex("the real package");
 
     ASSERT_TRUE(vdtest::WriteFileBytes(file, "a tampered package"));
     int cleaned = 0;
@@ -133,7 +125,7 @@ TEST_F(InstallerJob, CachedPackageIsUsedOnlyWhenItsDigestMatches) {
     info.m_s_version = version;
     info.m_n_x64 = 1;
     info.m_ll_size = (long long)bytes.size();
-    info.m_s_md5 = Md5Of(bytes);
+    info.m_s_md5 = vdtest::Md5Hex(bytes);
     int asked = 0;
     auto request = [&] { ++asked; return std::unique_ptr<InstServerInfo>(); };
 
@@ -144,7 +136,7 @@ TEST_F(InstallerJob, CachedPackageIsUsedOnlyWhenItsDigestMatches) {
     EXPECT_EQ(0, asked);
     EXPECT_FALSE(fetched);
 
-    info.m_s_md5 = Md5Of("another build");
+    info.m_s_md5 = vdtest::Md5Hex("another build");
     EXPECT_TRUE(CheckLocalInstExe(info, path, fetched, request));
     EXPECT_FALSE(PathExists(cached)) << "a stale cached package is deleted";
 
@@ -162,7 +154,7 @@ TEST_F(InstallerJob, CachedPackageIsUsedOnlyWhenItsDigestMatches) {
     ASSERT_TRUE(vdtest::WriteFileBytes(cached, signedBytes));
     int cleaned = 0;
     EXPECT_EQ(PackageCheck::BadSignature,
-              CheckPackageDigest(cached, (long long)signedBytes.size(), false, Md5Of(signedBytes), [&] { ++cleaned; }));
+              CheckPackageDigest(cached, (long long)signedBytes.size(), false, vdtest::Md5Hex(signedBytes), [&] { ++cleaned; }));
     EXPECT_FALSE(PathExists(cached));
     EXPECT_EQ(1, cleaned);
     EXPECT_NE(std::string::npos, LogText().find("package signature:bad signature,code:0x80096010"));

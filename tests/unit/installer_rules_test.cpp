@@ -94,10 +94,10 @@ TEST(InstallerRules, RestartQuietPeriodSurvivesTheTickWrap) {
 }
 
 TEST(InstallerRules, QuitKeepsPartFilesUnlessTheDownloadSucceeded) {
-    EXPECT_TRUE(ShouldKeepPartFiles(kStatusDownloading));
-    EXPECT_TRUE(ShouldKeepPartFiles(-4)) << "waiting for its restart: the quit box promised a resume";
-    EXPECT_TRUE(ShouldKeepPartFiles(-6));
-    EXPECT_FALSE(ShouldKeepPartFiles(kStatusSuccess));
+    EXPECT_TRUE(ShouldKeepPartFiles(DownloadStatus::Downloading));
+    EXPECT_TRUE(ShouldKeepPartFiles(DownloadStatus::Network)) << "waiting for its restart: the quit box promised a resume";
+    EXPECT_TRUE(ShouldKeepPartFiles(DownloadStatus::FileSize));
+    EXPECT_FALSE(ShouldKeepPartFiles(DownloadStatus::Success));
 }
 
 TEST(InstallerRules, TempSubFolderIsOneSafeFolderName) {

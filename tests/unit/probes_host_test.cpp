@@ -15,18 +15,11 @@
 #include "probes/md5.h"
 #include "probes/vdutils.h"
 #include "probes/vdversion.h"
+#include "tests/unit/support/testfiles.h"
 #include "tests/unit/support/pefiles.h"
 #include "tests/unit/support/testservers.h"
 
 namespace {
-
-std::string Md5Of(const std::string& s) {
-    CMd5 md5;
-    md5.Update(s.data(), s.size());
-    unsigned char d[16];
-    md5.Final(d);
-    return Md5DigestToHex(d);
-}
 
 std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
 
@@ -39,14 +32,14 @@ std::string ToBytes(const std::string& hex) {
 }  // namespace
 
 TEST(Md5, Rfc1321VectorsAndFiles) {
-    EXPECT_EQ("d41d8cd98f00b204e9800998ecf8427e", Md5Of(""));
-    EXPECT_EQ("0cc175b9c0f1b6a831c399e269772661", Md5Of("a"));
-    EXPECT_EQ("900150983cd24fb0d6963f7d28e17f72", Md5Of("abc"));
-    EXPECT_EQ("f96b697d7cb7938d525a2f31aaf161d0", Md5Of("message digest"));
+    EXPECT_EQ("d41d8cd98f00b204e9800998ecf8427e", vdtest::Md5Hex(""));
+    EXPECT_EQ("0cc175b9c0f1b6a831c399e269772661", vdtest::Md5Hex("a"));
+    EXPECT_EQ("900150983cd24fb0d6963f7d28e17f72", vdtest::Md5Hex("abc"));
+    EXPECT_EQ("f96b697d7cb7938d525a2f31aaf161d0", vdtest::Md5Hex("message digest"));
     EXPECT_EQ("d174ab98d277d9f5a5611c2c9f419d9f",
-              Md5Of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"));
+              vdtest::Md5Hex("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"));
     EXPECT_EQ("57edf4a22be3c955ac49da2e2107b67a",
-              Md5Of("12345678901234567890123456789012345678901234567890123456789012345678901234567890"));
+              vdtest::Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"));
     // fed in uneven pieces, the digest must not change
     CMd5 md5;
     std::string text = "12345678901234567890123456789012345678901234567890123456789012345678901234567890";
@@ -84,7 +77,7 @@ TEST(Md5, AgreesWithCryptoApiAtEveryPaddingEdge) {
         DWORD len = sizeof(ref);
         CryptGetHashParam(hash, HP_HASHVAL, ref, &len, 0);
         CryptDestroyHash(hash);
-        EXPECT_EQ(Md5DigestToHex(ref), Md5Of(data.substr(0, n))) << "length " << n;
+        EXPECT_EQ(Md5DigestToHex(ref), vdtest::Md5Hex(data.substr(0, n))) << "length " << n;
     }
     CryptReleaseContext(prov, 0);
 }
@@ -110,7 +103,7 @@ TEST(Base64, EncodeDecodeAndDigestText) {
     EXPECT_EQ("1B2M2Y8AsgTpgAmY7PhCfg==", Md5HexToBase64(hex));
     EXPECT_EQ(Base64Encode((const unsigned char*)raw.data(), raw.size()), Md5HexToBase64(hex));
     EXPECT_EQ(Md5HexToBase64(hex), Md5HexToBase64("D41D8CD98F00B204E9800998ECF8427E"));
-    EXPECT_EQ("kAFQmDzST7DWlj99KOF/cg==", Md5HexToBase64(Md5Of("abc")));
+    EXPECT_EQ("kAFQmDzST7DWlj99KOF/cg==", Md5HexToBase64(vdtest::Md5Hex("abc")));
 }
 
 TEST(Version, ParseAndCompare) {

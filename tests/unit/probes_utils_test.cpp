@@ -148,8 +148,8 @@ TEST(Browser, CommandTakesTheAddressInPlaceOfThePlaceholder) {
               L"\"C:\\b\\browser.exe\" -url \"http://x/\"");
     EXPECT_EQ(BrowserCommandForUrl(L"C:\\b\\browser.exe \"%1\"", L"http://x/\" --evil"), L"C:\\b\\browser.exe \"http://x/ --evil\"");
     EXPECT_EQ(BrowserCommandForUrl(L"C:\\b\\browser.exe", L"http://x/"), L"C:\\b\\browser.exe \"http://x/\"");
-    EXPECT_EQ(OpenUrlInBrowser(L""), 36);
-    EXPECT_EQ(OpenUrlInBrowser(nullptr), 36);
+    EXPECT_FALSE(OpenUrlInBrowser(L""));
+    EXPECT_FALSE(OpenUrlInBrowser(nullptr));
 }
 
 TEST(Processes, ExecuteWaitsForTheChildAndReportsStartFailures) {

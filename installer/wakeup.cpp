@@ -1,4 +1,4 @@
-#include "app/wakeup.h"
+#include "installer/wakeup.h"
 
 #include <cwchar>
 
