@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+#include "vd_endpoints.h"
+
 class _tIniReaderWriter {
 public:
     explicit _tIniReaderWriter(const std::wstring& path) : m_s_path(path) {}
@@ -45,7 +47,7 @@ public:
 
 private:
     CInstConfig() = default;
-    bool Flag(const wchar_t* key, const wchar_t* sub = L"Vardo");
+    bool Flag(const wchar_t* key, const wchar_t* sub = VD_PRODUCT_NAME);
 
     std::unique_ptr<_tIniReaderWriter> m_p_pm_config;
     std::unique_ptr<_tIniReaderWriter> m_p_test_ini;

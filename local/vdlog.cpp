@@ -1,4 +1,5 @@
 #include "local/vdlog.h"
+#include "vd_endpoints.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -7,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
+#include <mutex>
 
 namespace {
 
@@ -16,9 +18,8 @@ constexpr size_t kLogChars = 512;
 // lands wholly in the old file, wholly in the new one, or on standard output, and never in a
 // stream that another thread is closing.
 struct LogState {
-    CRITICAL_SECTION lock;
+    std::mutex lock;
     FILE* file = nullptr;
-    LogState() { InitializeCriticalSection(&lock); }
 };
 
 LogState& State() {
@@ -26,12 +27,8 @@ LogState& State() {
     return *s;
 }
 
-class LogLock {
-public:
-    LogLock() { EnterCriticalSection(&State().lock); }
-    ~LogLock() { LeaveCriticalSection(&State().lock); }
-    LogLock(const LogLock&) = delete;
-    LogLock& operator=(const LogLock&) = delete;
+struct LogLock : std::lock_guard<std::mutex> {
+    LogLock() : std::lock_guard<std::mutex>(State().lock) {}
 };
 
 void EmitNarrow(const char* text) {
@@ -117,7 +114,7 @@ std::wstring GetLogFilePath() {
     wchar_t name[64];
     _snwprintf(name, 64, L"vd_online_installer_%04d_%02d_%02d.log", st.wYear, st.wMonth, st.wDay);
     name[63] = 0;
-    return GetDataFolderOrTemp(L"Vardo") + name;
+    return GetDataFolderOrTemp(VD_PRODUCT_NAME) + name;
 }
 
 void OpenLog() { OpenLogFile(GetLogFilePath()); }

@@ -5,6 +5,7 @@
 #include <climits>
 #include <vector>
 
+#include "base/strconv.h"
 #include "local/inifile.h"
 #include "local/vdlog.h"
 #include "net/vdhttp.h"
@@ -19,15 +20,6 @@ namespace {
 
 const wchar_t kAppName[] = L"pamo30";
 
-std::wstring FromCodePage(const std::string& text, UINT cp) {
-    if (text.empty()) return std::wstring();
-    int n = MultiByteToWideChar(cp, 0, text.data(), (int)text.size(), nullptr, 0);
-    if (n <= 0) return std::wstring();
-    std::wstring out(n, L'\0');
-    MultiByteToWideChar(cp, 0, text.data(), (int)text.size(), &out[0], n);
-    return out;
-}
-
 // A string member: missing or null reads as empty; any other type is a malformed answer.
 bool ReadText(const Json::Value& item, const char* key, std::wstring& out) {
     const Json::Value& v = item[key];
@@ -36,7 +28,7 @@ bool ReadText(const Json::Value& item, const char* key, std::wstring& out) {
         return true;
     }
     if (!v.isString()) return false;
-    out = FromCodePage(v.asString(), CP_UTF8);
+    out = CodePageToWide(v.asString(), CP_UTF8);
     return true;
 }
 
@@ -154,7 +146,7 @@ std::unique_ptr<InstServerInfo> CVdHttpGetRequest_2_Inst_Server_Info(const std::
         }
         const std::string body = request.GetResponse();
         WriteLogW(L"CVdHttpGetRequest_2_Inst_Server_Info receive from server json:%s\n",
-                  FromCodePage(body, CP_ACP).c_str());
+                  CodePageToWide(body, CP_ACP).c_str());
 
         Json::CharReaderBuilder builder;
         std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
@@ -162,7 +154,7 @@ std::unique_ptr<InstServerInfo> CVdHttpGetRequest_2_Inst_Server_Info(const std::
         std::string errors;
         if (!reader->parse(body.data(), body.data() + body.size(), &root, &errors)) {
             WriteLogW(L"CVdHttpGetRequest_2_Inst_Server_Info parse json failure:%s\n",
-                      FromCodePage(errors, CP_ACP).c_str());
+                      CodePageToWide(errors, CP_ACP).c_str());
             return nullptr;
         }
         if (!root.isNull() && !root.isObject()) {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "probes/vdutils.h"
-#include "probes/comptr.h"
+#include "base/scoped.h"
 
 namespace {
 

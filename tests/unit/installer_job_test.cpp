@@ -11,7 +11,7 @@
 #include "local/cleanup.h"
 #include "local/inifile.h"
 #include "local/vdlog.h"
-#include "probes/md5.h"
+#include "base/md5.h"
 #include "probes/vdutils.h"
 #include "tests/unit/support/pefiles.h"
 #include "tests/unit/support/testfiles.h"
