@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <new>
 
 #include "app/cmdparams.h"
@@ -11,6 +12,7 @@
 #include "app/wakeup.h"
 #include "installer/mainframe.h"
 #include "local/vdlog.h"
+#include "net/vdhttp.h"
 #include "payload/vdbizhandler.h"
 #include "probes/vdutils.h"
 
@@ -19,6 +21,10 @@
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { abort(); }
 }  // namespace __gnu_cxx
+
+#ifdef VD_TEST_NO_DEFAULT_DLL_DIRS
+extern "C" bool g_vd_no_search_flags;  // probes/delayload.cpp
+#endif
 
 namespace {
 
@@ -31,9 +37,29 @@ void RestrictDllSearch() {
     auto setDefault = k32 ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
                                 reinterpret_cast<void*>(GetProcAddress(k32, "SetDefaultDllDirectories")))
                           : nullptr;
-    // without it (Windows 7 before KB2533623) at least the current folder goes; our own delay
-    // loads name System32 themselves (probes/delayload.cpp)
-    if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryW(L"");
+#ifdef VD_TEST_NO_DEFAULT_DLL_DIRS
+    setDefault = nullptr;
+    g_vd_no_search_flags = true;  // the delay loader too, as without the update
+#endif
+    if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+    // Without it (Windows 7 before KB2533623) at least the current folder goes; our own delay
+    // loads name System32 themselves (probes/delayload.cpp). The application folder still comes
+    // first for DLLs the system loads by name later: loaded now by full path, those later loads
+    // find the module already there.
+    SetDllDirectoryW(L"");
+    // dependencies first: a DLL loaded early pulls its own imports by name
+    static const wchar_t* const kLoadedByName[] = {
+        L"iphlpapi.dll", L"dnsapi.dll",   L"cryptbase.dll", L"sspicli.dll", L"cryptsp.dll", L"rsaenh.dll",
+        L"profapi.dll",  L"userenv.dll",  L"secur32.dll",   L"ntmarta.dll", L"uxtheme.dll", L"dwmapi.dll",
+        L"propsys.dll",  L"winmm.dll"};
+    wchar_t path[MAX_PATH];
+    const UINT n = GetSystemDirectoryW(path, MAX_PATH);
+    if (n == 0 || n + 16 >= MAX_PATH) return;
+    path[n] = L'\\';
+    for (const wchar_t* name : kLoadedByName) {
+        wcscpy(path + n + 1, name);
+        LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);  // a DLL the system lacks is fine
+    }
 }
 
 int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
@@ -47,6 +73,11 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
         return 0;
     }
     WriteLogW(L"is 64 os:%d...\n", IsNativeOs64() ? 1 : 0);
+    // six sections and the two telemetry posts, all through one proxy where there is one
+    const DWORD conns = 8;
+    const int taken = VdFouncationHttpDownload::SetWinInetConnectionLimits(conns);
+    WriteLogW(L"wininet connection limits:%u,server:%d,1.0 server:%d,proxy:%d\n", (unsigned)conns, taken & 1,
+              (taken >> 1) & 1, (taken >> 2) & 1);
 
     HRESULT hr = CoInitialize(nullptr);
     if (FAILED(hr)) {
@@ -71,7 +102,9 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
     // The hidden run's window is never shown: one shown and hidden again flashes on the screen, and
     // under X the hiding waits up to 2 s for a window manager to confirm it.
     const DWORD visible = params.IsInstallMode() ? 0 : WS_VISIBLE;
-    gptrMainFrame->Create(nullptr, L"Vardo在线安装", visible | WS_OVERLAPPEDWINDOW, 0, CW_USEDEFAULT, CW_USEDEFAULT,
+    // A fixed-size window: no maximise box and no sizing frame, so neither Win+Up nor Snap offers it.
+    const DWORD style = WS_OVERLAPPEDWINDOW & ~(WS_MAXIMIZEBOX | WS_THICKFRAME);
+    gptrMainFrame->Create(nullptr, L"Vardo在线安装", visible | style, 0, CW_USEDEFAULT, CW_USEDEFAULT,
                           CW_USEDEFAULT, CW_USEDEFAULT, nullptr);
     gptrMainFrame->SetIcon(121);
     gptrMainFrame->CenterWindow();

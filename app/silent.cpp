@@ -19,8 +19,9 @@ std::wstring ChooseInstallFolder(const CCmdParameters& params) {
         wchar_t registered[260] = {0};
         if (ReadInstallDirFromRegistry(registered, 260, L"Vardo3")) folder = registered;
     }
-    if (folder.empty())
-        folder = IsNativeOs64() ? L"C:\\Program Files\\Vardo" : L"C:\\Program Files (x86)\\Vardo";
+    // the system's folder for its own bitness: a 32-bit Windows has no "Program Files (x86)", and a
+    // folder made at the drive root would inherit rights any user has there
+    if (folder.empty()) folder = vdworkflow::DefaultInstallDir(true, 0, true, SystemProgramFilesFolder(true));
     return folder;
 }
 

@@ -10,7 +10,13 @@ void SendWakeUp(HWND target) {
     cds.dwData = kVdWakeUpData;
     cds.cbData = (DWORD)sizeof(kText);
     cds.lpData = (PVOID)kText;
-    SendMessageW(target, WM_COPYDATA, 1, (LPARAM)&cds);
+    // Only the foreground process may hand the foreground on; the first instance asks for it.
+    DWORD pid = 0;
+    if (GetWindowThreadProcessId(target, &pid) && pid) AllowSetForegroundWindow(pid);
+    // a first instance that hangs must not hang this one too
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(target, WM_COPYDATA, 1, (LPARAM)&cds, SMTO_ABORTIFHUNG | SMTO_BLOCK, kVdWakeUpTimeoutMs,
+                        &result);
 }
 
 bool HandleWakeUp(HWND self, WPARAM wParam, LPARAM lParam) {

@@ -5,6 +5,7 @@
 constexpr wchar_t kVdMainWndClass[] = L"VdInstMainFrameWndClass";
 constexpr wchar_t kVdSingletonMutex[] = L"vdpamo_singleton_mutex";
 constexpr ULONG_PTR kVdWakeUpData = 99;
+constexpr UINT kVdWakeUpTimeoutMs = 5000;
 
 // Sent by a second start to the window of the first.
 void SendWakeUp(HWND target);

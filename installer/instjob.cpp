@@ -48,7 +48,7 @@ long long FileSizeBySearch(const std::wstring& path) {
 
 std::wstring GetDefaultInstallDir(DefaultDirMode mode, const InstServerInfo& info, wchar_t userDrive) {
     bool pf64 = UseProgramFiles64(!info.m_s_url.empty(), info.m_n_x64 != 0, IsNativeOs64());
-    return DefaultInstallDir(mode == DefaultDirMode::FixedDrive, userDrive, pf64);
+    return DefaultInstallDir(mode == DefaultDirMode::FixedDrive, userDrive, pf64, SystemProgramFilesFolder(pf64));
 }
 
 std::wstring InitialInstallDirText(bool editBoxExists, const InstServerInfo& info) {

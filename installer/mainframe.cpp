@@ -363,6 +363,15 @@ LRESULT CMainFrameWnd::OnNcHitTest(UINT, WPARAM, LPARAM lParam, BOOL& bHandled) 
     return (c && IsClickableControlClass(c->GetClass())) ? HTCLIENT : HTCAPTION;
 }
 
+LRESULT CMainFrameWnd::OnSysCommand(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) {
+    const WPARAM cmd = wParam & 0xFFF0;
+    if (cmd == SC_MAXIMIZE || cmd == SC_SIZE) {
+        bHandled = TRUE;
+        return 0;
+    }
+    return WindowImplBase::OnSysCommand(uMsg, wParam, lParam, bHandled);
+}
+
 LRESULT CMainFrameWnd::MessageHandler(UINT, WPARAM, LPARAM, bool&) { return 0; }
 
 LRESULT CMainFrameWnd::OnClose(UINT, WPARAM, LPARAM, BOOL& bHandled) {

@@ -124,12 +124,16 @@ std::wstring ManualDownloadWebPage(const std::wstring& website, bool x64) {
 
 bool UseProgramFiles64(bool serverUrlKnown, bool serverX64, bool os64) { return serverUrlKnown ? serverX64 : os64; }
 
-std::wstring DefaultInstallDir(bool fixedDrive, wchar_t rememberedDrive, bool programFiles64) {
-    const wchar_t* tail = programFiles64 ? L":\\Program Files\\Vardo" : L":\\Program Files (x86)\\Vardo";
-    wchar_t drive = L'C';
+std::wstring DefaultInstallDir(bool fixedDrive, wchar_t rememberedDrive, bool programFiles64,
+                               const std::wstring& systemFolder) {
+    std::wstring folder = systemFolder;
+    while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    // only a folder on a drive can take a remembered drive letter
+    if (folder.size() < 3 || folder[1] != L':' || !iswalpha(folder[0]) || folder[2] != L'\\')
+        folder = programFiles64 ? L"C:\\Program Files" : L"C:\\Program Files (x86)";
     // without a remembered drive ":\Program Files\Vardo" would be a folder on no drive at all
-    if (!fixedDrive && iswalpha(rememberedDrive)) drive = towupper(rememberedDrive);
-    return std::wstring(1, drive) + tail;
+    if (!fixedDrive && iswalpha(rememberedDrive)) folder[0] = towupper(rememberedDrive);
+    return folder + L"\\Vardo";
 }
 
 bool ApplyCmdInstallDir(const std::wstring& cmdValue, std::wstring& folder) {

@@ -74,9 +74,11 @@ std::wstring ManualDownloadWebPage(const std::wstring& website, bool x64);
 
 // 64-bit program folder: the package kind when the server named a package, else the OS.
 bool UseProgramFiles64(bool serverUrlKnown, bool serverX64, bool os64);
-// Fixed-drive mode: "C:\Program Files\Vardo" or "C:\Program Files (x86)\Vardo". Remembered-drive
-// mode puts the remembered drive letter in front; without one the system drive C is used.
-std::wstring DefaultInstallDir(bool fixedDrive, wchar_t rememberedDrive, bool programFiles64);
+// Fixed-drive mode: "Vardo" in the system's Program Files folder (`systemFolder`, from the system;
+// when it gave none, "C:\Program Files" or "C:\Program Files (x86)"). Remembered-drive mode puts
+// the remembered drive letter in front; without one the system folder's drive is used.
+std::wstring DefaultInstallDir(bool fixedDrive, wchar_t rememberedDrive, bool programFiles64,
+                               const std::wstring& systemFolder = std::wstring());
 
 // The "/d" value applied to a settled folder. Returns true when the value replaces the folder.
 // A value is used only when it starts with a drive letter and a colon; a missing backslash after

@@ -6,9 +6,16 @@ std::wstring HttpRequestTarget(const std::wstring& path, const std::wstring& que
     return target;
 }
 
+std::string HttpFixedHeaderLines() {
+    return "Accept: */*\r\nPragma: no-cache\r\nCache-Control: no-cache\r\nConnection:Keep-Alive\r\n";
+}
+
+std::string HttpRangeHeaderLine(unsigned long long first, unsigned long long last) {
+    return "Range: bytes=" + std::to_string(first) + "-" + std::to_string(last);
+}
+
 std::string HttpRangeHeaderBlock(unsigned long long first, unsigned long long last) {
-    return "Accept: */*\r\nPragma: no-cache\r\nCache-Control: no-cache\r\nConnection:Keep-Alive\r\nRange: bytes=" +
-           std::to_string(first) + "-" + std::to_string(last);
+    return HttpFixedHeaderLines() + HttpRangeHeaderLine(first, last);
 }
 
 bool IsSecureScheme(const std::wstring& scheme) { return scheme == L"https"; }

@@ -10,8 +10,11 @@
 // Path only (the probe), or path and query (the text and section GETs); "/" when nothing is left.
 std::wstring HttpRequestTarget(const std::wstring& path, const std::wstring& query, bool withQuery);
 
-// Header lines that the probe's range test and every section GET add in one call.
+// Header lines that the probe's range test and every section GET send: the fixed lines, then the
+// Range line.
 std::string HttpRangeHeaderBlock(unsigned long long first, unsigned long long last);
+std::string HttpFixedHeaderLines();
+std::string HttpRangeHeaderLine(unsigned long long first, unsigned long long last);
 
 // Case-sensitive on purpose: only "https" turns on the secure flags.
 bool IsSecureScheme(const std::wstring& scheme);

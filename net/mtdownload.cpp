@@ -446,7 +446,8 @@ HINTERNET CVdHttpDownload::Request() {
 bool CVdHttpDownload::OpenSectionRequest() {
     EnterCriticalSection(&m_cs_handles);
     if (!m_b_aborted && m_h_connection) {
-        m_h_request.Reset(OpenRequest(L"GET", TargetWithQuery(), INTERNET_FLAG_RELOAD));
+        // a package is read once: nothing of it belongs in the user's browser cache
+        m_h_request.Reset(OpenRequest(L"GET", TargetWithQuery(), INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE));
         if (m_h_request) ApplyTimeouts(m_h_request.Get(), kSectionTimeoutMs);
     }
     bool ok = m_h_request.Get() != nullptr;
@@ -507,6 +508,7 @@ int CVdHttpDownload::RunRanges(HANDLE file, char* buffer) {
     uint64_t cur = m_ull_start_pos;
     int64_t received = 0;
     bool firstPass = true;
+    bool fixedHeaders = false;
     for (;;) {
         if (WaitForSingleObject(m_h_exit_event.Get(), 0) == WAIT_OBJECT_0 || m_p_state->IsStopping()) {
             DownloadLog(L"m_h_exit_event has signal,exit thread,line:%d\n", __LINE__);
@@ -525,12 +527,14 @@ int CVdHttpDownload::RunRanges(HANDLE file, char* buffer) {
             return 0;
         }
         HINTERNET request = Request();
-        if (!request || !AddRangeHeaders(request, first, last)) {
+        // the handle is sent again for every range: its fixed headers go on with the first
+        if (!request || !AddRangeHeaders(request, first, last, !fixedHeaders)) {
             if (m_p_state->IsStopping()) return 0;
             m_p_state->ReportStatus(errNetwork);
             DownloadLog(L"HttpAddRequestHeadersA failure,err:%d,line:%d\n", (int)GetLastError(), __LINE__);
             return 0;
         }
+        fixedHeaders = true;
         if (!HttpSendRequestW(request, nullptr, 0, nullptr, 0)) {
             if (m_p_state->IsStopping()) return 0;
             m_p_state->ReportStatus(errNetwork);

@@ -38,6 +38,15 @@ wchar_t* DupText(const wchar_t* s) {
 
 }  // namespace
 
+int SetWinInetConnectionLimits(DWORD conns) {
+    static const DWORD kOptions[] = {INTERNET_OPTION_MAX_CONNS_PER_SERVER, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER,
+                                     INTERNET_OPTION_MAX_CONNS_PER_PROXY};
+    int taken = 0;
+    for (int i = 0; i < 3; ++i)
+        if (InternetSetOptionW(nullptr, kOptions[i], &conns, sizeof(conns))) taken |= 1 << i;
+    return taken;
+}
+
 void VdUrlParser::Clear() {
     scheme[0] = host[0] = user[0] = password[0] = path[0] = extra[0] = url[0] = 0;
     port = 0;
@@ -172,11 +181,25 @@ void IVdHttpDownload::ApplyTimeouts(HINTERNET request, DWORD ms) {
     InternetSetOptionW(request, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &conns, sizeof(conns));
 }
 
-BOOL IVdHttpDownload::AddRangeHeaders(HINTERNET request, unsigned long long first, unsigned long long last) {
+BOOL IVdHttpDownload::AddRequestHeaders(HINTERNET request, const std::string& lines, bool replace) {
     if (!request) return FALSE;
-    std::string block = HttpRangeHeaderBlock(first, last);
-    return HttpAddRequestHeadersA(request, block.c_str(), (DWORD)block.size(),
-                                  HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+    if (!replace) return HttpAddRequestHeadersA(request, lines.c_str(), (DWORD)lines.size(), HTTP_ADDREQ_FLAG_ADD);
+    size_t at = 0;
+    while (at < lines.size()) {
+        size_t end = lines.find("\r\n", at);
+        if (end == std::string::npos) end = lines.size();
+        if (end > at && !HttpAddRequestHeadersA(request, lines.c_str() + at, (DWORD)(end - at),
+                                                HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE))
+            return FALSE;
+        at = end + 2;
+    }
+    return TRUE;
+}
+
+BOOL IVdHttpDownload::AddRangeHeaders(HINTERNET request, unsigned long long first, unsigned long long last,
+                                      bool withFixed) {
+    if (withFixed && !AddRequestHeaders(request, HttpFixedHeaderLines(), false)) return FALSE;
+    return AddRequestHeaders(request, HttpRangeHeaderLine(first, last), true);
 }
 
 int CVdHttpDownloadTester::Execute() {
@@ -209,7 +232,7 @@ int CVdHttpDownloadTester::Execute() {
         return result;
     }
     m_h_request.Reset(OpenRequest(L"GET", TargetPathOnly(), INTERNET_FLAG_RELOAD));
-    AddRangeHeaders(m_h_request.Get(), 2, 10);
+    AddRangeHeaders(m_h_request.Get(), 2, 10, true);
     if (HttpSendRequestW(m_h_request.Get(), nullptr, 0, nullptr, 0)) {
         DWORD status = 0, len = sizeof(status);
         if (HttpQueryInfoW(m_h_request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &len,

@@ -16,6 +16,12 @@ extern PFN_DOWNLOAD_LOG_HOOK DownloadLogHook;
 // printf-style into a 1024-character buffer on the caller's stack (longer output is cut).
 void DownloadLog(const wchar_t* format, ...);
 
+// WinINet's connection limits are process-wide and, on Windows, taken only on the NULL handle and
+// only before the first connection to a server; the old defaults (2 per HTTP/1.1 server, 4 per
+// proxy) would hold most sections back inside HttpSendRequest. Call at start-up, before any
+// WinINet handle exists. Bit 0, 1, 2: per server, per HTTP/1.0 server, per proxy was taken.
+int SetWinInetConnectionLimits(DWORD conns);
+
 // Fixed buffers so that a request needs no allocation for its URL parts.
 struct VdUrlParser {
     enum { kPartChars = 1024 };
@@ -59,7 +65,12 @@ protected:
     HINTERNET OpenRequest(const wchar_t* verb, const std::wstring& target, DWORD flags);
     // Send, receive, data-send and data-receive timeouts, and the per-server connection limits.
     static void ApplyTimeouts(HINTERNET request, DWORD ms);
-    static BOOL AddRangeHeaders(HINTERNET request, unsigned long long first, unsigned long long last);
+    // Every header of the request classes goes through here. Windows documents one header per
+    // replacing call: several lines go in one adding call, a replacing line in a call of its own.
+    static BOOL AddRequestHeaders(HINTERNET request, const std::string& lines, bool replace);
+    // The Range line replaces the one before it on a reused handle; the fixed lines are added once,
+    // with the handle's first range (`withFixed`).
+    static BOOL AddRangeHeaders(HINTERNET request, unsigned long long first, unsigned long long last, bool withFixed);
     bool IsSecure() const;
     std::wstring TargetPathOnly() const;
     std::wstring TargetWithQuery() const;

@@ -21,10 +21,20 @@ T* At(const DelayDescriptor* d, DWORD value) {
     return reinterpret_cast<T*>(static_cast<ULONG_PTR>(value));
 }
 
+}  // namespace
+
+// Set only by the build that plays Windows 7 without KB2533623 (see app/main.cpp).
+extern "C" {
+bool g_vd_no_search_flags = false;
+}
+
+namespace {
+
 HMODULE LoadFromSystemFolder(const char* name) {
     // LOAD_LIBRARY_SEARCH_SYSTEM32 is understood where AddDllDirectory exists (Windows 8, or 7 with KB2533623)
     HMODULE k32 = GetModuleHandleW(L"kernel32.dll");
-    if (k32 && GetProcAddress(k32, "AddDllDirectory")) return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!g_vd_no_search_flags && k32 && GetProcAddress(k32, "AddDllDirectory"))
+        return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     char path[MAX_PATH];
     UINT n = GetSystemDirectoryA(path, MAX_PATH);
     if (n == 0 || n + 2 + strlen(name) >= MAX_PATH) return nullptr;

@@ -60,8 +60,14 @@ bool KillProcessByName(const wchar_t* exeName) {
     }
     PROCESSENTRY32W pe = {};
     pe.dwSize = sizeof(pe);
+    // Elevated, we could end another signed-in user's copy (fast user switching, a terminal
+    // server): only processes of our own session are ours to end.
+    DWORD mySession = 0;
+    const bool knowMine = ProcessIdToSessionId(GetCurrentProcessId(), &mySession) != FALSE;
     for (BOOL more = Process32FirstW(snap.Get(), &pe); more; more = Process32NextW(snap.Get(), &pe)) {
         if (_wcsicmp(pe.szExeFile, exeName) != 0) continue;
+        DWORD session = 0;
+        if (knowMine && ProcessIdToSessionId(pe.th32ProcessID, &session) && session != mySession) continue;
         CScopedHandle proc(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pe.th32ProcessID));
         // without the right to wait, ending it still matters more than seeing it end
         if (!proc.Valid()) proc.Reset(OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID));
@@ -200,32 +206,61 @@ std::wstring InstallDirFromUninstallString(const std::wstring& value) {
     return last == std::wstring::npos ? std::wstring() : v.substr(0, last);
 }
 
-bool ReadInstallDirFromRegistry(wchar_t* buffer, size_t capacity, const wchar_t* keyName) {
-    if (!buffer || !keyName) return false;
+namespace {
+
+bool ReadRegistryText(HKEY root, const std::wstring& sub, const wchar_t* valueName, REGSAM view, std::wstring& out) {
     CScopedRegKey key;
-    HKEY root;
-    std::wstring sub;
-    const wchar_t* valueName;
-    if (wcscmp(keyName, L"Marigold") == 0) {
-        root = HKEY_CURRENT_USER;
-        sub = L"Software\\Marigold\\";
-        valueName = nullptr;
-    } else {
-        root = HKEY_LOCAL_MACHINE;
-        sub = std::wstring(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + keyName;
-        valueName = L"UninstallString";
-    }
-    if (RegOpenKeyExW(root, sub.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(root, sub.c_str(), 0, KEY_READ | view, key.Receive()) != ERROR_SUCCESS) return false;
     DWORD size = 0, type = 0;
     if (RegQueryValueExW(key.Get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
     std::vector<wchar_t> value(size / sizeof(wchar_t) + 2, 0);
     if (RegQueryValueExW(key.Get(), valueName, nullptr, &type, (BYTE*)value.data(), &size) != ERROR_SUCCESS)
         return false;
-    std::wstring folder = InstallDirFromUninstallString(value.data());
+    out = value.data();
+    return true;
+}
+
+}  // namespace
+
+bool ReadInstallDirFromRegistry(wchar_t* buffer, size_t capacity, const wchar_t* keyName) {
+    if (!buffer || !keyName) return false;
+    std::wstring value;
+    if (wcscmp(keyName, L"Marigold") == 0) {
+        if (!ReadRegistryText(HKEY_CURRENT_USER, L"Software\\Marigold\\", nullptr, 0, value)) return false;
+    } else {
+        std::wstring sub = std::wstring(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + keyName;
+        // A 64-bit product's setup registers in the 64-bit view, which a 32-bit process does not
+        // see by default: that view first on a 64-bit Windows, then the 32-bit one.
+        bool found = IsNativeOs64()
+                         ? ReadRegistryText(HKEY_LOCAL_MACHINE, sub, L"UninstallString", KEY_WOW64_64KEY, value) ||
+                               ReadRegistryText(HKEY_LOCAL_MACHINE, sub, L"UninstallString", KEY_WOW64_32KEY, value)
+                         : ReadRegistryText(HKEY_LOCAL_MACHINE, sub, L"UninstallString", 0, value);
+        if (!found) return false;
+    }
+    std::wstring folder = InstallDirFromUninstallString(value);
     if (folder.size() >= capacity) return false;
     folder = DropOneTrailingSlash(folder);
     wcscpy(buffer, folder.c_str());
     return true;
+}
+
+std::wstring SystemProgramFilesFolder(bool want64) {
+    if (!IsNativeOs64()) return ProgramFilesFolder();  // one Program Files folder, whatever the package
+    if (!want64) {
+        wchar_t buf[MAX_PATH] = {0};
+        if (SHGetSpecialFolderPathW(nullptr, buf, CSIDL_PROGRAM_FILESX86, FALSE)) return buf;
+        return std::wstring();
+    }
+    // a 32-bit process gets no known folder for the 64-bit one: the system's own setting, else the
+    // variable Windows sets from it
+    std::wstring folder;
+    if (ReadRegistryText(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion", L"ProgramW6432Dir",
+                         KEY_WOW64_64KEY, folder) &&
+        !folder.empty())
+        return folder;
+    wchar_t buf[MAX_PATH] = {0};
+    DWORD n = GetEnvironmentVariableW(L"ProgramW6432", buf, MAX_PATH);
+    return (n > 0 && n < MAX_PATH) ? std::wstring(buf) : std::wstring();
 }
 
 std::wstring LocateProductFile(const std::wstring& folder, const std::wstring& name) {

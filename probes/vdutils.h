@@ -18,7 +18,11 @@ int OpenUrlInBrowser(const wchar_t* url);
 void OpenWebOrFolder(const wchar_t* target);
 bool IsNativeOs64();
 bool IsCurrentModule64();
+// On a 64-bit Windows the uninstall key is read from the 64-bit view first, then the 32-bit one.
 bool ReadInstallDirFromRegistry(wchar_t* buffer, size_t capacity, const wchar_t* keyName);
+// The system's Program Files folder for 64-bit (`want64`) or 32-bit programs; a 32-bit Windows has
+// only one. Empty when the system does not say.
+std::wstring SystemProgramFilesFolder(bool want64);
 std::wstring LocateProductFile(const std::wstring& folder, const std::wstring& name);
 // 32, 64 or -1 (not a PE file).
 int GetPeBitness(const wchar_t* path);

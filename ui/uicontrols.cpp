@@ -324,6 +324,27 @@ void CProgressUI::PaintStatusImage(HDC hDC) {
                              attr.bTiledX, attr.bTiledY, dpi != 96);
 }
 
+DWORD ProgressHaloColor(DWORD text) {
+    const unsigned r = (text >> 16) & 0xFF, g = (text >> 8) & 0xFF, b = text & 0xFF;
+    // Rec. 709 weights: light text gets a near-black halo, dark text a white one (over 12:1 either way)
+    return (2126 * r + 7152 * g + 722 * b) / 10000 >= 128 ? 0xFF1A1A1A : 0xFFFFFFFF;
+}
+
+void CProgressUI::PaintText(HDC hDC) {
+    if (m_sText.empty() || !m_pManager) return;
+    DWORD color = m_dwTextColor ? m_dwTextColor : m_pManager->GetDefaultTextColor();
+    if (!IsEnabled()) color = m_dwDisabledTextColor ? m_dwDisabledTextColor : m_pManager->GetDefaultDisabledColor();
+    const RECT item = m_rcItem;
+    const DWORD halo = ProgressHaloColor(color);
+    static const int kOffsets[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+    for (const auto& o : kOffsets) {
+        m_rcItem = RECT{item.left + o[0], item.top + o[1], item.right + o[0], item.bottom + o[1]};
+        PaintTextColored(hDC, halo);
+    }
+    m_rcItem = item;
+    PaintTextColored(hDC, color);
+}
+
 // ---- edit ----------------------------------------------------------------------------------
 
 CEditUI::CEditUI() { m_rcTextPadding = RECT{4, 3, 4, 3}; }

@@ -91,6 +91,9 @@ protected:
     DWORD m_dwSelectedTextColor = 0;
 };
 
+// The halo drawn around a progress bar's text of this colour.
+DWORD ProgressHaloColor(DWORD textColor);
+
 class CProgressUI : public CLabelUI {
 public:
     const wchar_t* GetClass() const override { return L"Progress"; }
@@ -109,6 +112,9 @@ public:
 
     void SetAttribute(const wchar_t* pstrName, const wchar_t* pstrValue) override;
     void PaintStatusImage(HDC hDC) override;
+    // The text lies over the fill and the track at once: a one-pixel halo of the opposite
+    // lightness keeps it readable over both.
+    void PaintText(HDC hDC) override;
 
 protected:
     bool m_bHorizontal = true;

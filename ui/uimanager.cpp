@@ -269,12 +269,32 @@ void CPaintManagerUI::SetInitSize(int cx, int cy) {
         SetWindowPos(m_hWndPaint, nullptr, 0, 0, ScaleValue(cx), ScaleValue(cy), SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
 }
 
+UINT CPaintManagerUI::GetMonitorDpi(HWND hWnd) {
+    // shcore.dll is no KnownDLL on Windows 8.1: it is named by its full System32 path
+    using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+    static const GetDpiForMonitorFn pGetDpiForMonitor = []() -> GetDpiForMonitorFn {
+        wchar_t path[MAX_PATH];
+        UINT n = GetSystemDirectoryW(path, MAX_PATH);
+        if (n == 0 || n + 12 >= MAX_PATH) return nullptr;
+        wcscpy(path + n, L"\\shcore.dll");
+        HMODULE shcore = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        return shcore ? reinterpret_cast<GetDpiForMonitorFn>(GetProcAddress(shcore, "GetDpiForMonitor")) : nullptr;
+    }();
+    UINT x = 0, y = 0;
+    HMONITOR monitor = MonitorFromWindow(hWnd, MONITOR_DEFAULTTONEAREST);
+    const int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
+    if (!pGetDpiForMonitor || !monitor || FAILED(pGetDpiForMonitor(monitor, kEffectiveDpi, &x, &y))) return 0;
+    return x;
+}
+
 UINT CPaintManagerUI::GetWindowDpi(HWND hWnd) {
     // Windows 10 1607 and later; loaded by name so the program still starts on Windows 7
     using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
     static const GetDpiForWindowFn pGetDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
         GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow"));
     UINT dpi = (pGetDpiForWindow && hWnd) ? pGetDpiForWindow(hWnd) : 0;
+    // Windows 8.1 to 10 1511: the monitor's own scale; the system DPI would be wrong on a second screen
+    if (dpi == 0 && hWnd) dpi = GetMonitorDpi(hWnd);
     if (dpi == 0) {
         CScopedWindowDC hdc = GetScopedDC(nullptr);
         if (hdc) dpi = static_cast<UINT>(GetDeviceCaps(hdc.Get(), LOGPIXELSX));

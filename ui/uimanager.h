@@ -73,8 +73,11 @@ public:
     CControlUI* FindSubControlByName(CControlUI* pParent, const wchar_t* pstrName) const;
 
     // Scale: markup lengths are given at 96 DPI; the window's DPI turns them into pixels.
-    // The window's DPI: GetDpiForWindow where the system has it, else the screen's LOGPIXELSX.
+    // The window's DPI: GetDpiForWindow where the system has it, else its monitor's
+    // (GetDpiForMonitor), else the screen's LOGPIXELSX.
     static UINT GetWindowDpi(HWND hWnd);
+    // 0 where the system has no GetDpiForMonitor (before Windows 8.1).
+    static UINT GetMonitorDpi(HWND hWnd);
     UINT GetDPI() const { return m_uDpi; }
     int ScaleValue(int v) const { return m_uDpi == 96 ? v : MulDiv(v, static_cast<int>(m_uDpi), 96); }
     RECT ScaleRect(const RECT& rc) const {

@@ -171,6 +171,8 @@ bool CMenuWnd::Init(const wchar_t* xml, const wchar_t* type, POINT ptScreen) {
     m_pbFinalSeen = nullptr;
     CMenuUI* menu = GetMenu();
     ::ShowWindow(m_hWnd, SW_SHOW);
+    // screen readers announce a menu on these, as for a system menu
+    ::NotifyWinEvent(EVENT_SYSTEM_MENUPOPUPSTART, m_hWnd, OBJID_CLIENT, CHILDID_SELF);
     SetForegroundWindow(m_hWnd);
     ::SetFocus(m_hWnd);
     std::vector<IMenuObserver*> observers = m_vObservers;
@@ -207,6 +209,8 @@ void CMenuWnd::MoveHot(int step) {
                 auto* o = static_cast<CMenuElementUI*>(menu->GetItemAt(j)->GetInterface(L"MenuElement"));
                 if (o) o->SetHot(j == i);
             }
+            // the keyboard moved: a screen reader reads the item that has it now
+            m_pm.NotifyAccEvent(EVENT_OBJECT_FOCUS, menu->GetItemAt(i));
             return;
         }
     }
@@ -279,6 +283,7 @@ LRESULT CMenuWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
             }
             break;
         case WM_DESTROY: {
+            ::NotifyWinEvent(EVENT_SYSTEM_MENUPOPUPEND, m_hWnd, OBJID_CLIENT, CHILDID_SELF);
             CMenuUI* menu = GetMenu();
             std::vector<IMenuObserver*> observers = m_vObservers;
             for (IMenuObserver* o : observers) o->OnMenuClosed(menu);

@@ -319,6 +319,8 @@ def test_close_button_while_installing_asks_and_cancel_or_escape_keep_it_running
     assert h.wait_for(lambda: rect(BOX_CLASS), timeout=10)
     time.sleep(0.8)
     win.click((175, 60), cls=BOX_CLASS)  # focus the box on its body text
+    # the window manager hands the focus over after the click, not with it
+    h.wait_for(lambda: h.wintool("state", BOX_CLASS)[1].get("foreground") == "1", timeout=5)
     win.key("Escape")
     assert h.wait_for(lambda: box_count() == 0, timeout=10), "Escape left the box up"
     assert proc.poll() is None
@@ -373,6 +375,15 @@ def test_double_click_on_the_title_does_not_maximise(app):
     assert win.geometry() == before
     rc, f = h.wintool("state", MAIN_CLASS)
     assert f.get("found") == "1"
+    # Win+Up and Aero Snap arrive as system commands: maximise and size are refused, and the
+    # style offers neither
+    assert (f.get("maxbox"), f.get("sizeframe")) == ("0", "0")
+    for command in (0xF030, 0xF000):  # SC_MAXIMIZE, SC_SIZE
+        h.wintool("post", MAIN_CLASS, str(0x0112), str(command))  # WM_SYSCOMMAND
+    time.sleep(1.0)
+    assert win.geometry() == before
+    rc, f = h.wintool("state", MAIN_CLASS)
+    assert (f.get("zoomed"), f.get("visible")) == ("0", "1")
 
 
 def archive_name(day=None):

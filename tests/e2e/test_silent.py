@@ -272,6 +272,32 @@ def test_folder_switch_without_value_falls_back_to_default_then_registry(copies,
     assert "inst strCmd : /S /D=C:\\My Apps\\Elsewhere" in log
     assert runs(r"C:\My Apps\Elsewhere") == ["Helper.exe| /m"]
 
+    # a 64-bit product's setup registers in the 64-bit view only: that view is read first
+    assert h.reg("delete", UNINSTALL_KEY, "/f", "/reg:32") == 0
+    value = r'"C:\Apps\Wide64\uninst.exe"'
+    assert h.reg("add", UNINSTALL_KEY, "/v", "UninstallString", "/d", value, "/f", "/reg:64") == 0
+    h.clean_data()
+    rc, log = silent(copies["full"], "/s")
+    assert rc == 0
+    assert "inst strCmd : /S /D=C:\\Apps\\Wide64" in log
+
+
+def test_32_bit_windows_installs_into_its_only_program_files(copies, tmp_path):
+    """A 32-bit Windows has no "Program Files (x86)": without /d and without an earlier
+    installation the folder is the system's own Program Files."""
+    env = {"WINEPREFIX": str(tmp_path / "win32"), "WINEARCH": "win32"}
+    try:
+        subprocess.run(["wine", "wineboot", "-i"], env=h.wine_env(env), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True, timeout=300)
+        rc, _ = h.run(copies["full"], ["/s"], timeout=180, env=env)
+        drive_c = tmp_path / "win32" / "drive_c"
+        assert rc == 0
+        assert (drive_c / "Program Files" / "Vardo" / "Vardo.exe").exists()
+        assert not (drive_c / "Program Files (x86)").exists()
+    finally:
+        subprocess.run(["wineserver", "-k"], env=h.wine_env(env), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
 
 def test_silent_run_ignores_the_single_instance_guard(copies, fresh):
     holder = h.start(os.path.join(h.BIN, "wintool.exe"), ["holdmutex", "vdpamo_singleton_mutex", "30"])

@@ -120,8 +120,11 @@ KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell3
 # Windows shlwapi is a KnownDLL and user32 does not import version): native-first for them would
 # test Wine, not us. They are planted all the same.
 WINE_PRELOADED = {"version.dll", "shlwapi.dll"}
-# loaded by the system on our behalf: theme engine, desktop composition
-SYSTEM_LOADED = {"uxtheme.dll", "dwmapi.dll"}
+WINE_IGNORES_DEFAULT_DIRS = {"propsys.dll"}
+# loaded by the system on our behalf: theme engine, desktop composition, crypto providers, profile
+# and security helpers
+SYSTEM_LOADED = {"uxtheme.dll", "dwmapi.dll", "cryptsp.dll", "rsaenh.dll", "profapi.dll", "propsys.dll",
+                 "ntmarta.dll", "sspicli.dll", "cryptbase.dll", "userenv.dll"}
 
 
 def planted_dll():
@@ -137,15 +140,28 @@ def exe_dll_names(exe):
     """(load-time imports, every DLL name the image mentions: delay-loaded ones among them)."""
     dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", exe], capture_output=True, text=True, check=True,
                           timeout=60).stdout
+    # terminal-server aware, subsystem 6.0: no per-user shims on a Remote Desktop host
+    assert re.search(r"MajorSubsystemVersion\s+6\b", dump) and re.search(r"MinorSubsystemVersion\s+0\b", dump)
+    assert "TERMINAL_SERVICE_AWARE" in dump
     imports = {m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)}
     named = {m.decode().lower() for m in re.findall(rb"([A-Za-z0-9_\-]+\.[dD][lL][lL])\x00", open(exe, "rb").read())}
     return imports, named
 
 
-def test_dlls_planted_beside_the_executable_never_load(clean, display):
-    imports, named = exe_dll_names(h.EXE)
+# The second build behaves as on Windows 7 without KB2533623 (no SetDefaultDllDirectories): the
+# application folder stays in the search order, and what the system loads by name later must
+# already be loaded from System32.
+@pytest.mark.parametrize("exe_name", ["vdInstaller.exe", "vdInstallerLegacyDlls.exe"])
+def test_dlls_planted_beside_the_executable_never_load(clean, display, exe_name):
+    exe = os.path.join(os.path.dirname(h.EXE), exe_name)
+    imports, named = exe_dll_names(exe)
     assert imports <= KNOWN_DLLS, "load-time imports beyond the KnownDLLs: %s" % sorted(imports - KNOWN_DLLS)
     planted = (named - KNOWN_DLLS) | SYSTEM_LOADED
+    if exe_name == "vdInstaller.exe":
+        # Wine 8 loads these by name for its own modules without the directories
+        # SetDefaultDllDirectories set (on Windows that load stays in System32); the fallback
+        # build loads them from System32 up front, so it is planted with them
+        planted -= WINE_IGNORES_DEFAULT_DIRS
     assert {"wininet.dll", "gdiplus.dll", "msimg32.dll", "version.dll", "iphlpapi.dll"} <= planted
     folder = os.path.join(h.user_dir(), "Downloads", "plant")
     shutil.rmtree(folder, ignore_errors=True)
@@ -153,7 +169,7 @@ def test_dlls_planted_beside_the_executable_never_load(clean, display):
     dll = planted_dll()
     for name in planted:
         shutil.copy(dll, os.path.join(folder, name))
-    shutil.copy(h.EXE, folder)
+    shutil.copy(exe, os.path.join(folder, "vdInstaller.exe"))
     shutil.copy(os.path.join(h.PREFIX, "drive_c", "windows", "syswow64", "rundll32.exe"), folder)
     overrides = "mscoree,mshtml=;%s=n,b" % ",".join(sorted(n[:-4] for n in planted - WINE_PRELOADED))
     env = h.wine_env(dict(display.env(), WINEDLLOVERRIDES=overrides, **NO_NETWORK))

@@ -321,6 +321,19 @@ def _display_in_use(n):
         return True
 
 
+def start_window_manager(display):
+    """Openbox on the display, as on any desktop: without a window manager Wine waits about 2 s
+    for an answer to every hide and destroy, and maximise or snap requests go unseen."""
+    wm = subprocess.Popen(["openbox", "--sm-disable"], env=dict(os.environ, DISPLAY=display),
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                          start_new_session=True)
+    # ready once it owns the window manager selection of screen 0
+    wait_for(lambda: wm.poll() is not None or subprocess.run(
+        ["xprop", "-display", display, "-root", "_NET_SUPPORTING_WM_CHECK"], capture_output=True,
+        text=True).stdout.find("window id") >= 0, 10, 0.1)
+    return wm
+
+
 class Xvfb:
     """A private X display for tests that open windows."""
 
@@ -329,6 +342,7 @@ class Xvfb:
         self.private = private
         self.proc = None
         self.display = None
+        self.wm = None
 
     def __enter__(self):
         # The run's display (test.sh and demo.sh start one) is shared: Wine's desktop process is
@@ -350,6 +364,8 @@ class Xvfb:
                     and self.proc.poll() is None and self._lock_pid(n) == self.proc.pid:
                 time.sleep(0.2)
                 self.display = ":%d" % n
+                if os.environ.get("VD_TEST_WM") == "1":
+                    self.wm = start_window_manager(self.display)
                 return self
             if self.proc.poll() is None:
                 self.proc.kill()
@@ -377,9 +393,10 @@ class Xvfb:
         return png
 
     def __exit__(self, *exc):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
+        for p in (self.wm, self.proc):  # the window manager first: it goes with its display
+            if p and p.poll() is None:
+                p.terminate()
+                try:
+                    p.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    p.kill()

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "net/mtdownload.h"
+#include "net/vdhttp.h"
 
 using namespace VdFouncationHttpDownload;
 
@@ -74,6 +75,7 @@ int wmain(int argc, wchar_t** argv) {
         else if (a == L"--cleanup") cleanup = true;
         else if (a == L"--log") DownloadLogHook = PrintLog;
     }
+    SetWinInetConnectionLimits(8);  // as the installer does at start-up
     DWORD t0 = GetTickCount();
     int rc = 1;
     {

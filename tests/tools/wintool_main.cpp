@@ -62,8 +62,10 @@ int wmain(int argc, wchar_t** argv) {
     if (!wcscmp(cmd, L"state")) {
         wchar_t title[256] = {0};
         GetWindowTextW(h, title, 255);
-        printf("found=1 visible=%d iconic=%d foreground=%d\n", IsWindowVisible(h) ? 1 : 0, IsIconic(h) ? 1 : 0,
-               GetForegroundWindow() == h ? 1 : 0);
+        const LONG style = GetWindowLongW(h, GWL_STYLE);
+        printf("found=1 visible=%d iconic=%d foreground=%d zoomed=%d maxbox=%d sizeframe=%d\n",
+               IsWindowVisible(h) ? 1 : 0, IsIconic(h) ? 1 : 0, GetForegroundWindow() == h ? 1 : 0,
+               IsZoomed(h) ? 1 : 0, (style & WS_MAXIMIZEBOX) ? 1 : 0, (style & WS_THICKFRAME) ? 1 : 0);
         return 0;
     }
     if (!wcscmp(cmd, L"rect")) {

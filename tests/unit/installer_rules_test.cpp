@@ -154,6 +154,11 @@ TEST(InstallerRules, DefaultFolderFollowsPackageThenOs) {
     EXPECT_EQ(L"D:\\Program Files (x86)\\Vardo", DefaultInstallDir(false, L'd', false));
     EXPECT_EQ(L"E:\\Program Files\\Vardo", DefaultInstallDir(false, L'E', true));
     EXPECT_EQ(L"C:\\Program Files\\Vardo", DefaultInstallDir(false, 0, true)) << "no drive remembered";
+    // the system's folder wins: a 32-bit Windows has no "Program Files (x86)", nor need C be the drive
+    EXPECT_EQ(L"C:\\Program Files\\Vardo", DefaultInstallDir(true, 0, false, L"C:\\Program Files"));
+    EXPECT_EQ(L"E:\\Programme\\Vardo", DefaultInstallDir(true, L'D', true, L"E:\\Programme\\"));
+    EXPECT_EQ(L"D:\\Programme\\Vardo", DefaultInstallDir(false, L'd', true, L"E:\\Programme"));
+    EXPECT_EQ(L"C:\\Program Files (x86)\\Vardo", DefaultInstallDir(true, 0, false, L"Programme")) << "no drive";
 }
 
 TEST(InstallerRules, FolderPrecedenceAndTheDriveFixUp) {

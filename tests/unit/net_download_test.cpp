@@ -13,6 +13,7 @@
 #include "tests/unit/support/testservers.h"
 
 using namespace VdFouncationHttpDownload;
+using vdtest::HeaderCount;
 using vdtest::HeaderValue;
 using vdtest::ServerControl;
 using vdtest::ServerRequests;
@@ -234,6 +235,11 @@ TEST_F(NetDownload, SixSectionsGiveTheExactFileAndSoundProgress) {
     for (const auto& r : ServerRequests("package")) {
         bool section = r["method"].asString() == "GET" && HeaderValue(r, "Range") != "bytes=2-10";
         EXPECT_EQ(section ? "/pkg/p.bin?v=1" : "/pkg/p.bin", r["target"].asString());
+        // each handle is sent again per range: one Range, and the fixed lines once, every time
+        if (r["method"].asString() == "GET") {
+            for (const char* name : {"Range", "Accept", "Pragma", "Cache-Control", "Connection"})
+                EXPECT_EQ(1, HeaderCount(r, name)) << name;
+        }
     }
     // probe range test, then the ranges cover the file with no gap; neighbouring sections share
     // only the one byte that a section's last range reaches into the next

@@ -12,6 +12,7 @@
 
 using namespace VdFouncationHttpDownload;
 using vdtest::HasRawHeader;
+using vdtest::HeaderCount;
 using vdtest::HeaderValue;
 using vdtest::ServerControl;
 using vdtest::ServerRequests;
@@ -149,6 +150,52 @@ TEST_F(NetWire, ProbeSendsHeadThenRangeTestWithPathOnly) {
                              "Range: bytes=2-10"})
         EXPECT_TRUE(HasRawHeader(range, line)) << line;
     EXPECT_TRUE(g_logs.empty());
+}
+
+// Windows applies one header per replacing call: a reused handle must carry exactly one Range, the
+// latest, and the fixed lines once; and the connection limits are process-wide, on the NULL handle.
+TEST_F(NetWire, ReusedRequestCarriesOneRangeAndLimitsAreProcessWide) {
+    EXPECT_EQ(3, SetWinInetConnectionLimits(8) & 3) << "per-server limits refused";
+    for (DWORD option : {(DWORD)INTERNET_OPTION_MAX_CONNS_PER_SERVER, (DWORD)INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER}) {
+        DWORD value = 0, size = sizeof(value);
+        ASSERT_TRUE(InternetQueryOptionW(nullptr, option, &value, &size)) << option;
+        EXPECT_EQ(8u, value) << option;
+    }
+
+    struct CHeaders : CVdHttpDownloadTester {
+        using IVdHttpDownload::AddRangeHeaders;
+    };
+    PutFile("/pkg/h.bin", Pattern(100));
+    CScopedInternetHandle session(InternetOpenW(L"t", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    CScopedInternetHandle conn(InternetConnectW(session.Get(), L"dl.vardo.example", 80, nullptr, nullptr,
+                                                INTERNET_SERVICE_HTTP, 0, 0));
+    CScopedInternetHandle req(HttpOpenRequestW(conn.Get(), L"GET", L"/pkg/h.bin", L"HTTP/1.1", L"", nullptr,
+                                               INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+    ASSERT_TRUE(req);
+    const char* ranges[] = {"bytes=0-9", "bytes=10-19", "bytes=20-29"};
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(CHeaders::AddRangeHeaders(req.Get(), 10 * i, 10 * i + 9, i == 0));
+        char raw[2048] = {0};
+        DWORD len = sizeof(raw) - 1;
+        ASSERT_TRUE(HttpQueryInfoA(req.Get(), HTTP_QUERY_RAW_HEADERS_CRLF | HTTP_QUERY_FLAG_REQUEST_HEADERS, raw, &len,
+                                   nullptr));
+        std::string text(raw, len);
+        EXPECT_EQ(text.find("Range:"), text.rfind("Range:")) << text;
+        EXPECT_NE(std::string::npos, text.find(std::string("Range: ") + ranges[i])) << text;
+        EXPECT_EQ(text.find("Pragma:"), text.rfind("Pragma:")) << text;
+        ASSERT_TRUE(HttpSendRequestW(req.Get(), nullptr, 0, nullptr, 0));
+        char body[64];
+        DWORD got = 0;
+        while (InternetReadFile(req.Get(), body, sizeof(body), &got) && got) {
+        }
+    }
+    Json::Value reqs = ServerRequests("package");
+    ASSERT_EQ(3u, reqs.size());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(ranges[i], HeaderValue(reqs[i], "Range"));
+        for (const char* name : {"Range", "Accept", "Pragma", "Cache-Control", "Connection"})
+            EXPECT_EQ(1, HeaderCount(reqs[i], name)) << i << " " << name;
+    }
 }
 
 TEST_F(NetWire, ProbeReportsNoRangesSizeZeroAndLargeSizes) {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <string>
@@ -118,6 +120,12 @@ TEST(UiLayout, MarkupLengthsAndFontsScaleWithTheDpi) {
     root->SetPos(RECT{0, 0, 300, 150});
     EXPECT_RECT(Pos(scaled, L"fixed"), 10, 4, 290, 24);
     EXPECT_EQ(scaled.GetFontInfo(1)->tm.tmHeight, h96);
+
+    // Windows 8.1 to 10 1511 have only the monitor's DPI: that path must give the window's
+    HWND w = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(CPaintManagerUI::GetWindowDpi(w), CPaintManagerUI::GetMonitorDpi(w));
+    DestroyWindow(w);
 }
 
 TEST(UiAccess, NamesRolesStatesValuesAndWhatIsListed) {
@@ -276,6 +284,24 @@ TEST_F(UiControls, TabCyclesThroughVisibleEnabledStops) {
     EXPECT_EQ(order, (std::vector<std::wstring>{L"agree", L"go", L"dir", L"agree"}));
     ASSERT_TRUE(pm.SetNextTabControl(false));
     EXPECT_EQ(pm.GetFocus()->GetName(), L"dir");
+}
+
+// The percentage lies over the blue fill and the grey track at once; both colours the workflow
+// uses keep 4.5:1 against their halo, whatever lies behind.
+TEST(UiProgress, TextHaloContrastsWithEitherTextColour) {
+    auto luminance = [](DWORD c) {
+        double sum = 0;
+        const double w[3] = {0.0722, 0.7152, 0.2126};  // b, g, r
+        for (int i = 0; i < 3; ++i) {
+            double v = ((c >> (8 * i)) & 0xFF) / 255.0;
+            sum += w[i] * (v <= 0.03928 ? v / 12.92 : pow((v + 0.055) / 1.055, 2.4));
+        }
+        return sum;
+    };
+    for (DWORD text : {0xFF333333u, 0xFFFAFBFCu}) {
+        double a = luminance(text), b = luminance(ProgressHaloColor(text));
+        EXPECT_GE((std::max(a, b) + 0.05) / (std::min(a, b) + 0.05), 4.5) << std::hex << text;
+    }
 }
 
 TEST_F(UiControls, ValuesAreKeptInRange) {

@@ -88,6 +88,15 @@ bool HasRawHeader(const Json::Value& rec, const std::string& line) {
     return false;
 }
 
+int HeaderCount(const Json::Value& rec, const std::string& name) {
+    int n = 0;
+    for (const auto& h : rec["raw_headers"]) {
+        std::string s = h.asString();
+        if (s.size() > name.size() && s[name.size()] == ':' && _strnicmp(s.c_str(), name.c_str(), name.size()) == 0) ++n;
+    }
+    return n;
+}
+
 std::string HeaderValue(const Json::Value& rec, const std::string& name) {
     for (const auto& h : rec["raw_headers"]) {
         std::string s = h.asString();

@@ -22,5 +22,7 @@ std::string RecordBody(const Json::Value& rec);
 bool HasRawHeader(const Json::Value& rec, const std::string& line);
 // The value of the first header of that name (case-insensitive), empty when absent.
 std::string HeaderValue(const Json::Value& rec, const std::string& name);
+// How many header lines of that name (case-insensitive) the request carried.
+int HeaderCount(const Json::Value& rec, const std::string& name);
 
 }  // namespace vdtest
