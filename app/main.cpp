@@ -11,9 +11,10 @@
 #include "app/silent.h"
 #include "app/wakeup.h"
 #include "installer/mainframe.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "net/vdhttp.h"
 #include "payload/vdbizhandler.h"
+#include "probes/delayload.h"
 #include "probes/vdutils.h"
 
 // The library's default handler prints the demangled type of an uncaught exception to a console
@@ -60,6 +61,11 @@ void RestrictDllSearch() {
         wcscpy(path + n + 1, name);
         LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);  // a DLL the system lacks is fine
     }
+}
+
+void LogDelayLoadFailure(const char* dll, const char* function) {
+    WriteLogA("delay load failed:%s%s%s,exit code:%d\n", dll ? dll : "?", function ? "!" : "", function ? function : "",
+              kVdExitDelayLoadFailed);
 }
 
 int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
@@ -131,6 +137,7 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     RestrictDllSearch();
+    g_vd_delay_load_failed = LogDelayLoadFailure;
     try {
         SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
         OpenLog();

@@ -4,7 +4,7 @@
 
 #include "app/cmdparams.h"
 #include "installer/workflow_rules.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "payload/vdbizhandler.h"
 #include "probes/pesign.h"
 #include "probes/vdutils.h"
@@ -54,7 +54,7 @@ int SilentWork() {
     int result = kSilentOk;
     DWORD code = 0;
     EPackageStart started = StartVerifiedPackage(params.m_s_setup_path, cmd, true, &code);
-    if (started == kPackageRefused) {
+    if (started == kPackageRefused || started == kPackageRefusedKept) {
         // the embedded package is deleted below like every extracted setup
         result = kSilentSetupNotStarted;
     } else if (started == kPackageStarted) {

@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "base/safefs.h"
 #include "base/scoped.h"
 
 namespace {
@@ -63,31 +64,8 @@ bool DeletePath(const std::wstring& path) {
 }
 
 bool DeleteFolderTree(const std::wstring& folder) {
-    DWORD self = GetFileAttributesW(folder.c_str());
-    if (self != INVALID_FILE_ATTRIBUTES && (self & FILE_ATTRIBUTE_REPARSE_POINT))
-        return RemoveDirectoryW(folder.c_str()) != FALSE;
-    WIN32_FIND_DATAW fd;
-    {
-        CScopedFindHandle h(FindFirstFileW((folder + L"\\*.*").c_str(), &fd));
-        if (h.Valid()) {
-            do {
-                if (fd.cFileName[0] == L'.') continue;
-                std::wstring full = folder + L"\\" + fd.cFileName;
-                if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                    // the link goes, never what it points at
-                    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(full.c_str());
-                    else DeleteFileW(full.c_str());
-                } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    DeleteFolderTree(full);
-                } else {
-                    DeleteFileW(full.c_str());
-                }
-            } while (FindNextFileW(h.Get(), &fd));
-        }
-    }
-    if (self != INVALID_FILE_ATTRIBUTES && (self & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesW(folder.c_str(), self & ~FILE_ATTRIBUTE_READONLY);
-    return RemoveDirectoryW(folder.c_str()) != FALSE;
+    if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+    return DeleteTreeNoFollow(folder, true) == 0;
 }
 
 bool VdCopyFileW(const wchar_t* target, const wchar_t* source) {

@@ -8,7 +8,7 @@
 #include "installer/mainframe.h"
 #include "local/cleanup.h"
 #include "local/inifile.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "probes/base64.h"
 #include "probes/fileversion.h"
 #include "base/md5.h"
@@ -104,7 +104,10 @@ PackageCheck CheckPackageDigest(const std::wstring& path, long long serverSize, 
     if (DigestsMatch(serverMd5, localMd5)) {
         WriteLogA("md5 value is the same:%s\n", localMd5.c_str());
         // a signature that does not hold fails like a digest that does not match
-        if (!IsPackageRefused(CheckPackageFileSignature(path).m_e_trust)) return PackageCheck::Valid;
+        PackageSignature sig = CheckPackageFileSignature(path);
+        if (!IsPackageRefused(sig.m_e_trust)) return PackageCheck::Valid;
+        // refused for the machine's chain check alone: another download would be refused the same way
+        if (!ShouldDeleteRefusedPackage(sig)) return PackageCheck::BadSignature;
         DeletePath(path);
         WriteLogW(L"package signature refused,delete old exe:%s\n", path.c_str());
         if (!keepCache && cleanupTempCache) cleanupTempCache();
@@ -243,12 +246,14 @@ bool RunInstallJob(const InstallJob& job, int* runs) {
         std::vector<ProductFileStamp> before = StampProductCandidates(job.m_check.installFolder);
         DWORD code = 0;
         // checked again before every run, on the handle the run starts from
-        EPackageStart started = StartVerifiedPackage(job.m_s_setup_path, job.m_s_cmd_line, true, &code);
+        EPackageStart started =
+            StartVerifiedPackage(job.m_s_setup_path, job.m_s_cmd_line, true, &code, job.m_check.expectedMd5);
         if (started == kPackageRefused) {
             DeletePath(job.m_s_setup_path);
             WriteLogW(L"package signature refused,delete exe:%s\n", job.m_s_setup_path.c_str());
             break;
         }
+        if (started == kPackageRefusedKept) break;
         if (started == kPackageStarted) {
             WriteLogW(L"vd_execute_process success\n");
             const bool setupOk = IsSetupSuccessCode(code);
@@ -338,9 +343,12 @@ void OpenSuccessPageIfNeeded(const std::wstring& installFolder) {
 bool ExecuteDefaultActions(bool installMode, const std::wstring& installFolder) {
     if (installMode) return false;
     std::wstring launcher = LocateProductFile(installFolder, L"Launcher.exe");
-    // the product must not inherit our administrator token
-    if (!launcher.empty() && PathExists(launcher) && ShellExecuteAsDesktopUser(launcher, L"")) return true;
-    return vd_execute_process(launcher.c_str(), nullptr, false);
+    // the product must not inherit our administrator token: unelevated, or not at all
+    if (launcher.empty() || !PathExists(launcher)) {
+        WriteLogW(L"not exist %s\n", launcher.c_str());
+        return false;
+    }
+    return StartUnelevated(launcher, L"");
 }
 
 void RunHelperMonitor(const std::wstring& installFolder) { DoHelperMRegister(installFolder); }

@@ -62,6 +62,7 @@ struct InstallCheckInput {
     bool x64 = false;
     bool fromVidiraUrl = false;  // package from a template: nothing but presence is checked
     bool vdpmInside = false;     // the embedded setup: nothing but presence is checked
+    std::string expectedMd5;     // the server's digest of the package, checked again on the copy that runs
 };
 // What a product file was before a setup run. A file the run did not write (same change time,
 // or there before and still there untouched) is an earlier installation, not this one.

@@ -9,7 +9,7 @@
 #include "app/cmdparams.h"
 #include "app/wakeup.h"
 #include "local/cleanup.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "net/vdhttp.h"
 #include "payload/vdbizhandler.h"
 #include "vd_endpoints.h"

@@ -12,7 +12,7 @@
 #include "installer/workflow_rules.h"
 #include "local/cleanup.h"
 #include "local/inifile.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "net/mtdownload.h"
 #include "net/serverinfo.h"
 #include "payload/vdbizhandler.h"
@@ -746,6 +746,7 @@ void CMainFrameWnd::PrepareExecvdInstExe(const wchar_t* setupPath) {
     check.serverVersion = rec.m_s_version;
     check.x64 = rec.m_n_x64 != 0;
     check.vdpmInside = CVdBizHandler::Inst().IsVdpmInside();
+    if (!check.fromVidiraUrl && !check.vdpmInside) check.expectedMd5 = rec.m_s_md5;
     StartInstallThread(MakeInstallJob(m_hWnd, setupPath ? setupPath : L"", folder, check));
 }
 

@@ -8,7 +8,8 @@
 #include "base/files.h"
 #include "base/scoped.h"
 #include "base/vdversion.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
+#include "base/safefs.h"
 #include "vd_endpoints.h"
 
 namespace {
@@ -69,7 +70,7 @@ bool CopySetupToCache(const wchar_t* source, bool x64, const wchar_t* sub, const
     bool copied = CopyFileW(source, tmp.c_str(), FALSE) != FALSE;
     if (!copied) copied = VdCopyFileW(tmp.c_str(), source);
     if (copied) {
-        if (!MoveFileExW(tmp.c_str(), cachePath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        if (!MoveFileRetryingSharing(tmp.c_str(), cachePath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
             RenameWithFallback(cachePath.c_str(), tmp.c_str());
         }
     }

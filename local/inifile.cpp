@@ -6,9 +6,15 @@
 #include <vector>
 
 #include "base/scoped.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 
 void _tIniReaderWriter::WriteString(const wchar_t* section, const wchar_t* key, const wchar_t* value) {
+    // a line break in a value typed or set from outside would write keys of its own
+    for (const wchar_t* p = value; p && *p; ++p)
+        if (*p < 0x20 || *p == 0x7F) {
+            WriteLogW(L"ini value with control characters refused,key:%s\n", key ? key : L"");
+            return;
+        }
     // The profile functions write a new file in the ANSI code page, which loses a folder name in
     // another script. Started as UTF-16 with a byte-order mark, the file stays Unicode.
     if (GetFileAttributesW(m_s_path.c_str()) == INVALID_FILE_ATTRIBUTES) {

@@ -1,6 +1,6 @@
 #include "net/iplookup.h"
 
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "net/vdhttp.h"
 #include "probes/hostrules.h"
 #include "vd_endpoints.h"

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <new>
 
+#include "base/safefs.h"
+
 namespace VdFouncationHttpDownload {
 
 namespace {
@@ -72,12 +74,17 @@ bool GetTempCacheFolder(std::wstring& out, const std::wstring& subFolder) {
     path += L"vdhttpTempCache";
     EnsureBackslash(path);
     if (path.size() >= MAX_PATH) return false;
-    CreateDirectoryW(path.c_str(), nullptr);
+    // a link planted in the user's Temp must not decide where an elevated download writes
+    path = RealFolderOrFresh(path);
+    if (path.empty()) return false;
+    EnsureBackslash(path);
     if (!subFolder.empty()) {
         path += subFolder;
         EnsureBackslash(path);
         if (path.size() >= MAX_PATH) return false;
-        CreateDirectoryW(path.c_str(), nullptr);
+        path = RealFolderOrFresh(path);
+        if (path.empty()) return false;
+        EnsureBackslash(path);
     }
     out = path;
     return true;
@@ -90,46 +97,17 @@ int GetTempOutputPath(std::wstring& out) {
     EnsureBackslash(path);
     path += L"vdinst.exe";
     if (path.size() > MAX_PATH) return 0;
-    CreateDirectoryW(path.substr(0, path.size() - wcslen(L"vdinst.exe")).c_str(), nullptr);
+    std::wstring folder = RealFolderOrFresh(path.substr(0, path.size() - wcslen(L"vdinst.exe")));
+    if (folder.empty()) return 0;
+    path = folder + L"\\vdinst.exe";
     out = path;
     DeleteFileOrFolder(path);
     return 1;
 }
 
 int ClearFolder(const std::wstring& path, bool removeItself) {
-    DWORD selfAttr = GetFileAttributesW(path.c_str());
-    if (selfAttr != INVALID_FILE_ATTRIBUTES && (selfAttr & FILE_ATTRIBUTE_REPARSE_POINT))
-        return removeItself && RemoveDirectoryW(path.c_str()) ? 1 : 0;
-    std::wstring folder = path;
-    EnsureBackslash(folder);
-    {
-        WIN32_FIND_DATAW fd;
-        CScopedFindHandle find(FindFirstFileW((folder + L"*.*").c_str(), &fd));
-        if (!find.Valid()) return 0;
-        do {
-            if (fd.cFileName[0] == L'.') continue;
-            std::wstring item = folder + fd.cFileName;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                // a junction planted in the cache is removed as a link, never descended into
-                DownloadLog(L"delete link:%s\n", item.c_str());
-                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(item.c_str());
-                else DeleteFileW(item.c_str());
-            } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                ClearFolder(item, true);
-            } else {
-                DownloadLog(L"delete file:%s\n", item.c_str());
-                if (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-                    SetFileAttributesW(item.c_str(), fd.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-                if (!DeleteFileW(item.c_str()))
-                    DownloadLog(L"delete file:%s failure,err:%d,line:%d\n", item.c_str(), (int)GetLastError(), __LINE__);
-            }
-        } while (FindNextFileW(find.Get(), &fd));
-    }  // the search handle is closed before the folder goes
-    if (removeItself) {
-        std::wstring self = folder.substr(0, folder.size() - 1);
-        return RemoveDirectoryW(self.c_str()) ? 1 : 0;
-    }
-    return 1;
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
+    return DeleteTreeNoFollow(path, removeItself) == 0 ? 1 : 0;
 }
 
 int DeleteFileOrFolder(const std::wstring& path) {
@@ -349,7 +327,7 @@ int MtDownloadState::CombineFiles() {
         DeleteFileW(tmp.c_str());
         return 0;
     }
-    if (!MoveFileExW(tmp.c_str(), m_s_output.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+    if (!MoveFileRetryingSharing(tmp.c_str(), m_s_output.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
         DownloadLog(L"_tfopen:%s failure,line:%d\n", m_s_output.c_str(), __LINE__);
         DeleteFileW(tmp.c_str());
         return 0;

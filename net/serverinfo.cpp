@@ -7,7 +7,7 @@
 
 #include "base/strconv.h"
 #include "local/inifile.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "net/vdhttp.h"
 #include "payload/vdbizhandler.h"
 #include "probes/appleenv.h"

@@ -6,8 +6,9 @@
 
 #include "base/strconv.h"
 #include "local/inifile.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "payload/bizrules.h"
+#include "base/safefs.h"
 #include "probes/hostinfo.h"
 #include "probes/vdutils.h"
 #include "vd_endpoints.h"
@@ -85,8 +86,10 @@ std::wstring CVdBizHandler::GetBizFolder() {
 }
 
 std::wstring CVdBizHandler::GetVdpmFolder() {
-    std::wstring folder = CombinePath(CombinePath(TempFolder(), VD_PRODUCT_NAME), L"vdInstaller");
-    CreateFolderChain(folder);
+    // a link planted in the user's Temp must not decide where the elevated process writes
+    std::wstring vardo = RealFolderOrFresh(CombinePath(TempFolder(), VD_PRODUCT_NAME));
+    std::wstring folder = vardo.empty() ? vardo : RealFolderOrFresh(CombinePath(vardo, L"vdInstaller"));
+    if (folder.empty()) WriteLogW(L"no real folder for the package in:%s\n", TempFolder().c_str());
     return folder;
 }
 
@@ -216,7 +219,7 @@ void CVdBizHandler::HandleResource(LPCWSTR type, LPCWSTR name) {
             // truncated setup under the name that is about to be executed.
             std::wstring tmp = m_s_vdpm_target + L".tmp";
             if (WriteResource(type, name, tmp) &&
-                !MoveFileExW(tmp.c_str(), m_s_vdpm_target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+                !MoveFileRetryingSharing(tmp.c_str(), m_s_vdpm_target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
                 DeleteFileW(tmp.c_str());
             }
         }

@@ -6,6 +6,10 @@
 
 #include <cstring>
 
+#include "probes/delayload.h"
+
+void (*g_vd_delay_load_failed)(const char* dll, const char* function) = nullptr;
+
 namespace {
 
 struct DelayDescriptor {
@@ -43,7 +47,15 @@ HMODULE LoadFromSystemFolder(const char* name) {
     return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+// A DLL or function the program cannot run without is missing: the program says which, then ends
+// with its own exit code rather than dying of an exception nobody catches.
+[[noreturn]] void DelayLoadFailed(const char* dll, const char* function) {
+    if (g_vd_delay_load_failed) g_vd_delay_load_failed(dll, function);
+    ExitProcess((UINT)kVdExitDelayLoadFailed);
+}
+
 }  // namespace
+
 
 extern "C" FARPROC WINAPI __delayLoadHelper2(const DelayDescriptor* d, FARPROC* iatEntry) {
     const char* dll = At<const char>(d, d->rvaDLLName);
@@ -56,11 +68,7 @@ extern "C" FARPROC WINAPI __delayLoadHelper2(const DelayDescriptor* d, FARPROC* 
         reinterpret_cast<PVOID*>(slot), nullptr, nullptr));
     if (!module) {
         HMODULE loaded = LoadFromSystemFolder(dll);
-        if (!loaded) {
-            ULONG_PTR arg = reinterpret_cast<ULONG_PTR>(dll);
-            RaiseException(0xC06D007E, 0, 1, &arg);  // the customary "module not found" of delay loading
-            return nullptr;
-        }
+        if (!loaded) DelayLoadFailed(dll, nullptr);
         module = reinterpret_cast<HMODULE>(
             InterlockedCompareExchangePointer(reinterpret_cast<PVOID*>(slot), loaded, nullptr));
         if (module) FreeLibrary(loaded);  // another thread was first
@@ -71,11 +79,10 @@ extern "C" FARPROC WINAPI __delayLoadHelper2(const DelayDescriptor* d, FARPROC* 
         proc = GetProcAddress(module, reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(IMAGE_ORDINAL32(thunk.u1.Ordinal))));
     else
         proc = GetProcAddress(module, reinterpret_cast<const char*>(At<IMAGE_IMPORT_BY_NAME>(d, thunk.u1.AddressOfData)->Name));
-    if (!proc) {
-        ULONG_PTR arg = reinterpret_cast<ULONG_PTR>(dll);
-        RaiseException(0xC06D007F, 0, 1, &arg);  // "procedure not found"
-        return nullptr;
-    }
+    if (!proc)
+        DelayLoadFailed(dll, IMAGE_SNAP_BY_ORDINAL32(thunk.u1.Ordinal)
+                                 ? "(ordinal)"
+                                 : reinterpret_cast<const char*>(At<IMAGE_IMPORT_BY_NAME>(d, thunk.u1.AddressOfData)->Name));
     InterlockedExchangePointer(reinterpret_cast<PVOID*>(iatEntry), reinterpret_cast<PVOID>(proc));
     return proc;
 }

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "probes/hostrules.h"
 #include "probes/vdutils.h"
 #include "vd_endpoints.h"

@@ -30,11 +30,19 @@ const SignerPin& BuildSignerPin();
 
 // Verifies through an open handle, so the bytes checked are the bytes that later run as long as
 // the caller keeps the handle (opened without write or delete sharing) until the process started.
+// The signer comes from the provider's state, never from the path; a path that does not name the
+// handle's file is refused.
 PackageSignature VerifyPackageSignature(HANDLE file, const wchar_t* path, const SignerPin& pin);
 
-// Decision from the system's result and the leaf certificate; no system calls.
+// Decision from the system's result and the leaf certificate; no system calls. A signature the
+// system cannot read while the image's certificate table is not empty (`certificateTable`) is
+// damaged, not absent. Chain faults leave the verdict to the pin, else the package is unsigned.
 EPackageTrust DecidePackageTrust(LONG trustCode, const std::wstring& signer, const std::string& signerSha256,
-                                 const SignerPin& pin);
+                                 const SignerPin& pin, bool certificateTable = false);
+// Faults of the machine's chain check (roots, expiry without a timestamp, revocation offline).
+bool IsChainFault(LONG trustCode);
+// A common name and 64 hex digits of the certificate's SHA-256; anything else matches no signer.
+bool PinIsWellFormed(const SignerPin& pin);
 
 // "verified", "unsigned", "bad signature" or "wrong signer", for the log.
 const wchar_t* PackageTrustText(EPackageTrust trust);
@@ -48,8 +56,14 @@ HANDLE OpenPackageLocked(const wchar_t* path);
 // A refused package (bad signature, or not the pinned signer) must not run.
 bool IsPackageRefused(EPackageTrust trust);
 PackageSignature CheckPackageFileSignature(const std::wstring& path);
+// Only the file's own faults justify deleting it: a chain fault comes again with every download.
+bool ShouldDeleteRefusedPackage(const PackageSignature& sig);
 
-enum EPackageStart { kPackageStarted = 0, kPackageStartFailed = 1, kPackageRefused = 2 };
-// Checks the signature again and starts the package from the same handle, held without write or
-// delete sharing until the process exists: the bytes checked are the bytes that run.
-EPackageStart StartVerifiedPackage(const std::wstring& path, const std::wstring& cmdLine, bool wait, DWORD* exitCode);
+// kPackageRefused: refuse and delete; kPackageRefusedKept: refuse, the file stays (chain fault).
+enum EPackageStart { kPackageStarted = 0, kPackageStartFailed = 1, kPackageRefused = 2, kPackageRefusedKept = 3 };
+// Copies the package from a handle that denies write and delete sharing into a new protected run
+// folder (CreateProtectedRunFolder), checks the copy there (the server's MD5 when one is given,
+// then the signature) and starts it from that folder, working folder included, from a handle held
+// the same way until the process exists. The folder goes when a waited-for run is over.
+EPackageStart StartVerifiedPackage(const std::wstring& path, const std::wstring& cmdLine, bool wait, DWORD* exitCode,
+                                   const std::string& expectedMd5 = std::string());

@@ -8,8 +8,8 @@
 #include <io.h>
 #include <vector>
 
-#include "base/strconv.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
+#include "base/safefs.h"
 #include "probes/userlaunch.h"
 
 namespace {
@@ -33,8 +33,9 @@ bool vd_execute_process(const wchar_t* app, const wchar_t* cmdLine, bool wait, D
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(app, cmd.empty() ? nullptr : cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi)) {
+    // our "no crash dialog" error mode is not the child's business
+    if (!CreateProcessW(app, cmd.empty() ? nullptr : cmd.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
+                        nullptr, nullptr, &si, &pi)) {
         WriteLogW(L"CreateProcess failed (%d).\n", GetLastError());
         return false;
     }
@@ -83,44 +84,48 @@ bool KillProcessByName(const wchar_t* exeName) {
 }
 
 std::wstring BrowserCommandForUrl(const std::wstring& command, const std::wstring& url) {
-    std::wstring cmd = command;
-    size_t quoted = cmd.find(L"\"%1\"");
-    if (quoted != std::wstring::npos) {
-        cmd.resize(quoted);
-    } else {
-        size_t bare = cmd.find(L"%1");
-        if (bare != std::wstring::npos) cmd.resize(bare);
-    }
-    return cmd + L" " + url;
+    // a quote inside the address would end the registered quoting and add arguments
+    std::wstring safe;
+    for (wchar_t c : url)
+        if (c != L'"') safe += c;
+    std::wstring line = command;
+    size_t at = line.find(L"%1");
+    if (at == std::wstring::npos) return line + L" \"" + safe + L"\"";
+    return line.replace(at, 2, safe);
 }
+
+namespace {
+std::wstring RegDefaultValue(HKEY root, const std::wstring& sub) {
+    CScopedRegKey key;
+    if (RegOpenKeyExW(root, sub.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return std::wstring();
+    DWORD size = 0, type = 0;
+    if (RegQueryValueExW(key.Get(), nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ) || size > 64 * 1024)
+        return std::wstring();
+    std::vector<wchar_t> value(size / sizeof(wchar_t) + 1, 0);
+    if (RegQueryValueExW(key.Get(), nullptr, nullptr, &type, (BYTE*)value.data(), &size) != ERROR_SUCCESS)
+        return std::wstring();
+    return value.data();
+}
+
+}  // namespace
 
 int OpenUrlInBrowser(const wchar_t* url) {
     if (!url || !*url) return 36;
-    // the browser must not inherit our administrator token
+    // the browser must not inherit our administrator token: the desktop's shell opens it, else
+    // it starts with the shell's token, else not at all
     if (ShellExecuteAsDesktopUser(url, L"")) return 42;
-    HINSTANCE r = ShellExecuteW(nullptr, L"open", url, nullptr, nullptr, SW_SHOW);
-    if ((INT_PTR)r > 32) return (int)(INT_PTR)r;
-
-    wchar_t cls[130] = {0};  // 260 bytes
-    {
-        CScopedRegKey key;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L".htm", 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return 32;
-        DWORD size = sizeof(cls) - sizeof(wchar_t);
-        if (RegQueryValueExW(key.Get(), nullptr, nullptr, nullptr, (BYTE*)cls, &size) != ERROR_SUCCESS) return 32;
+    std::wstring u = url;
+    size_t colon = u.find(L"://");
+    std::wstring command;
+    if (colon != std::wstring::npos && colon > 0 && colon < 16)
+        command = RegDefaultValue(HKEY_CLASSES_ROOT, u.substr(0, colon) + L"\\shell\\open\\command");
+    if (command.empty()) {
+        std::wstring cls = RegDefaultValue(HKEY_CLASSES_ROOT, L".htm");
+        if (!cls.empty()) command = RegDefaultValue(HKEY_CLASSES_ROOT, cls + L"\\shell\\open\\command");
     }
-    std::wstring sub = std::wstring(cls) + L"\\shell\\open\\command";
-    wchar_t command[130] = {0};
-    {
-        CScopedRegKey key;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, sub.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return 32;
-        DWORD size = sizeof(command) - sizeof(wchar_t);
-        if (RegQueryValueExW(key.Get(), nullptr, nullptr, nullptr, (BYTE*)command, &size) != ERROR_SUCCESS)
-            return 32;
-    }
-    std::wstring line = BrowserCommandForUrl(command, url);
-    std::string narrow = WideToCodePage(line, CP_ACP);
-    if (narrow.empty()) return 32;
-    return (int)WinExec(narrow.c_str(), SW_SHOW);
+    if (command.empty()) return 32;
+    return StartWithShellToken(std::wstring(), BrowserCommandForUrl(command, u)) ? 43 : 32;
 }
 
 void OpenWebOrFolder(const wchar_t* target) {
@@ -133,22 +138,15 @@ void OpenWebOrFolder(const wchar_t* target) {
         } else {
             WIN32_FIND_DATAW fd;
             CScopedFindHandle h(FindFirstFileW(DropOneTrailingSlash(t).c_str(), &fd));
-            program = L"explorer.exe";
+            // by its full path: a bare name is looked for in our own (Downloads) folder first
+            wchar_t windows[MAX_PATH] = {0};
+            UINT n = GetWindowsDirectoryW(windows, MAX_PATH);
+            if (n == 0 || n >= MAX_PATH) return;
+            program = std::wstring(windows) + L"\\explorer.exe";
             args = (!h.Valid() || (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ? t : L"/e,/select, " + t;
         }
         // neither Explorer nor the browser may inherit our administrator token
-        if (ShellExecuteAsDesktopUser(program, args)) return;
-        std::wstring cmd = program + L" " + args;
-        std::vector<wchar_t> buf(cmd.begin(), cmd.end());
-        buf.push_back(0);
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        PROCESS_INFORMATION pi = {};
-        if (!CreateProcessW(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-            printf("CreateProcess failed (%d).\n", (int)GetLastError());
-            return;
-        }
-        FinishStartedProcess(pi, false, nullptr);
+        StartUnelevated(program, args);
     } catch (...) {
     }
 }

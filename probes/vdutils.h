@@ -31,5 +31,6 @@ int GetPeBitness(const wchar_t* path);
 // Folder part of an uninstall string: the quoted path when it starts with a quote, one trailing
 // backslash dropped, then up to the last one.
 std::wstring InstallDirFromUninstallString(const std::wstring& value);
-// The browser command with the "%1" placeholder cut off, then a space and the address.
+// The registered browser command with the address in the place of "%1", its quoting kept (quotes
+// inside the address dropped); without a placeholder the address is appended, quoted.
 std::wstring BrowserCommandForUrl(const std::wstring& command, const std::wstring& url);

@@ -6,7 +6,7 @@
 
 #include "base/files.h"
 #include "local/inifile.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "net/generichttp.h"
 #include "net/iplookup.h"
 #include "probes/fileversion.h"
@@ -20,6 +20,8 @@ namespace {
 
 // A stored file beyond this is not ours to load; it stays for the next store to replace.
 const DWORD kMaxStoreBytes = 16 * 1024 * 1024;
+// Any process of the user can write the store: what is loaded stays bounded in count too.
+const Json::ArrayIndex kMaxStoreRecords = 2000;
 
 struct CProductName {
     std::mutex mtx;
@@ -258,7 +260,10 @@ void CBehaviorQueue::LoadFromLocal() {
         WriteLogW(L"behavior.json not loaded, left in place\n");
         return;
     }
-    for (Json::ArrayIndex i = 0; roots.isArray() && i < roots.size(); ++i) {
+    if (roots.isArray() && roots.size() > kMaxStoreRecords)
+        WriteLogW(L"behavior.json holds %u records, the first %u loaded\n", (unsigned)roots.size(),
+                  (unsigned)kMaxStoreRecords);
+    for (Json::ArrayIndex i = 0; roots.isArray() && i < roots.size() && i < kMaxStoreRecords; ++i) {
         std::unique_ptr<CVdBehaviorGather> record(new CVdBehaviorGather());
         record->FromJson(roots[i]);
         record->SetFromLocalStore(true);

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 
 namespace Utilities {
 

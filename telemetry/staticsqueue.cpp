@@ -2,7 +2,7 @@
 
 #include <process.h>
 
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "net/generichttp.h"
 #include "payload/vdbizhandler.h"
 #include "probes/base64.h"

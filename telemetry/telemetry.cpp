@@ -1,6 +1,6 @@
 #include "telemetry/telemetry.h"
 
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 
 const char kBehaviorWindowShown[] = "4010101";
 const char kBehaviorDownloadStart[] = "4010102";

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "ui/uibuilder.h"
 #include "ui/uiparse.h"
 #include "ui/uirender.h"

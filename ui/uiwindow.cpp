@@ -2,7 +2,7 @@
 
 #include <windowsx.h>
 
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "ui/uibuilder.h"
 #include "ui/uicontrol.h"
 #include "ui/uiparse.h"

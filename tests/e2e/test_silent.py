@@ -461,3 +461,37 @@ def test_embedded_package_runs_only_with_an_acceptable_signature(fresh, tmp_path
     assert os.path.exists(installed(folder, "Vardo.exe")) == installs
     assert ("package refused, not run:" in " ".join(log)) != installs
     assert vdpm_files() == [], "the extracted package stays behind"
+
+
+def test_links_planted_in_temp_change_nothing_and_the_setup_runs_from_a_machine_folder(copies, fresh, tmp_path):
+    """%TEMP%\\Vardo planted as a link to a folder of someone else's: the silent run installs all
+    the same, that folder is byte for byte as it was, and the setup ran from a copy outside the
+    user's profile and Temp."""
+    victim = tmp_path / "victim"
+    (victim / "vdInstaller").mkdir(parents=True)
+    (victim / "keep.txt").write_bytes(b"mine")
+    (victim / "vdInstaller" / ".hidden").write_bytes(b"mine too")
+    before = {p: open(os.path.join(r, p), "rb").read() for r, _, fs in os.walk(victim) for p in fs}
+    link = os.path.join(h.temp_dir(), "Vardo")
+    shutil.rmtree(link, ignore_errors=True)
+    os.symlink(str(victim), link)
+    try:
+        folder = r"C:\My Apps\Vardo"
+        rc, log = silent(copies["full"], "/s", "/d", folder)
+        assert rc == 0, log[-30:]
+        assert os.path.exists(installed(folder, "Vardo.exe"))
+    finally:
+        for name in os.listdir(h.temp_dir()):
+            p = os.path.join(h.temp_dir(), name)
+            if name == "Vardo" or name.startswith("Vardo."):
+                os.unlink(p) if os.path.islink(p) else shutil.rmtree(p, ignore_errors=True)
+    after = {p: open(os.path.join(r, p), "rb").read() for r, _, fs in os.walk(victim) for p in fs}
+    assert after == before
+    # Windows removes the link; Wine cannot, and a new folder of the run's own is used instead
+    assert any(l.startswith("a link stands where a folder of ours belongs, removed:") for l in log), log[-30:]
+    copies_logged = [l.split(":", 1)[1].split(",from:")[0] for l in log if l.startswith("package secure copy:")]
+    assert len(copies_logged) == 1, log[-30:]
+    run_from = copies_logged[0].lower()
+    assert run_from.startswith("c:\\programdata\\vardo\\vdinstaller\\run_"), run_from
+    assert "\\users\\" not in run_from and "\\temp\\" not in run_from
+    assert not os.path.exists(os.path.dirname(c_path(copies_logged[0]))), "the run folder stays behind"

@@ -198,3 +198,16 @@ def test_dlls_planted_beside_the_executable_never_load(clean, display, exe_name)
     assert any(m.startswith("CVdHttpGetRequest_2_Inst_Server_Info request inst url:") for m in msgs)
     assert msgs[-1] == "End vdInstaller..."
     shutil.rmtree(folder, ignore_errors=True)
+
+
+def test_a_system_dll_that_cannot_load_ends_the_run_with_its_own_code_and_a_log_line(clean, display):
+    # wininet disabled: the hidden run's first request needs it
+    env = h.wine_env(dict(display.env(), WINEDLLOVERRIDES="mscoree,mshtml=;wininet=", **NO_NETWORK))
+    proc = subprocess.Popen(["wine", h.EXE, "/i"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        rc = proc.wait(timeout=60)
+    finally:
+        h.stop(proc)
+    assert h.exit_code(rc) == -6
+    assert any(m.startswith("delay load failed:wininet.dll") for m in h.log_messages()), h.log_messages()[-10:]

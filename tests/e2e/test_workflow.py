@@ -295,6 +295,10 @@ def test_windowed_installation_by_clicks(srv, display, browser):
             for l in ways), ways
     assert any(":http://" in l for l in ways), ways
     assert "md5 value is the same:" in log
+    # the setup ran from a checked copy in a machine folder, never from the user's Temp
+    secure = [l[l.index("package secure copy:"):] for l in log.splitlines() if "package secure copy:" in l]
+    assert secure and all(l.lower().startswith("package secure copy:c:\\programdata\\vardo\\vdinstaller\\run_")
+                          for l in secure), secure
     cached = os.path.join(h.data_folder(), "vardo_pamo_%s_x86.exe" % product_version())
     assert os.path.exists(cached)
     assert not os.path.exists(os.path.join(h.temp_dir(), "vdhttpTempOutput", "vdinst.exe")), \
@@ -305,8 +309,19 @@ def test_windowed_installation_by_clicks(srv, display, browser):
         assert want in [(m, s) for m, s, _ in records], records
 
 
-def test_install_switch_runs_hidden_and_starts_nothing(srv, display, browser):
+def test_install_switch_runs_hidden_and_starts_nothing(srv, display, browser, tmp_path):
     serve_package(srv, SETUP32, product_version())
+    # %TEMP%\vdhttpTempCache planted as a link to someone else's folder: it stays as it was
+    victim = tmp_path / "victim"
+    (victim / "sub").mkdir(parents=True)
+    (victim / "keep.bin").write_bytes(b"mine")
+    (victim / "sub" / ".profile").write_bytes(b"mine too")
+    snapshot = lambda: {os.path.relpath(os.path.join(r, f), victim): open(os.path.join(r, f), "rb").read()
+                        for r, _, fs in os.walk(victim) for f in fs}
+    before = snapshot()
+    cache = os.path.join(h.temp_dir(), "vdhttpTempCache")
+    shutil.rmtree(cache, ignore_errors=True)
+    os.symlink(str(victim), cache)
     run = Installer(srv, ["/i", "/d", TARGET], display=display)
     try:
         assert run.wait_window()
@@ -319,6 +334,11 @@ def test_install_switch_runs_hidden_and_starts_nothing(srv, display, browser):
         assert run.wait_exit(30) == 0
     finally:
         run.stop()
+    for name in os.listdir(h.temp_dir()):
+        if name == "vdhttpTempCache" or name.startswith("vdhttpTempCache."):
+            p = os.path.join(h.temp_dir(), name)
+            os.unlink(p) if os.path.islink(p) else shutil.rmtree(p, ignore_errors=True)
+    assert snapshot() == before, "files outside our folders changed"
     assert not seen_visible
     assert "Vardo.exe" in installed(TARGET)
     assert FEEDBACK_OK in h.read_log()

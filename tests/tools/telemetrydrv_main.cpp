@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "payload/vdbizhandler.h"
 #include "telemetry/telemetry.h"
 #include "telemetry/telemetryutil.h"

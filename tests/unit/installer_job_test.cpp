@@ -10,7 +10,7 @@
 #include "installer/mainframe.h"
 #include "local/cleanup.h"
 #include "local/inifile.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "base/md5.h"
 #include "probes/vdutils.h"
 #include "tests/unit/support/pefiles.h"

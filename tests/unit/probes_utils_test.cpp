@@ -1,11 +1,14 @@
 // Process, shell, file and registry utilities against the real system under Wine.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <string>
 
+#include "base/md5.h"
 #include "probes/pesign.h"
+#include "base/safefs.h"
 #include "probes/vdutils.h"
 #include "test_signer_pin.h"
 #include "tests/unit/support/pefiles.h"
@@ -91,8 +94,15 @@ TEST(PathHelpers, ExistsCreatesAndDeletesFoldersAndFiles) {
     EXPECT_TRUE(DeletePath(ro));
     EXPECT_FALSE(PathExists(ro));
 
+    WriteFileText(root + L"\\one\\.keep", "a dot-file keeps no folder alive");
     EXPECT_TRUE(DeletePath(root + L"\\"));
     EXPECT_FALSE(PathExists(root));
+
+    EXPECT_TRUE(PathLiesUnder(L"\\\\?\\C:\\Temp\\vdhttpTempCache\\a\\part0", L"c:\\temp\\VDHTTPTEMPCACHE\\"));
+    EXPECT_TRUE(PathLiesUnder(L"C:\\Temp\\x", L"C:\\Temp\\x"));
+    EXPECT_FALSE(PathLiesUnder(L"C:\\Temp\\xy\\f", L"C:\\Temp\\x"));
+    EXPECT_FALSE(PathLiesUnder(L"C:\\Temp", L"C:\\Temp\\x"));
+    EXPECT_FALSE(PathLiesUnder(L"C:\\Temp\\x", L""));
 }
 
 TEST(PathHelpers, CopyAndRenameWithFallbacks) {
@@ -187,11 +197,11 @@ TEST(Registry, InstallDirFromPlainAndQuotedUninstallStrings) {
     EXPECT_FALSE(ReadInstallDirFromRegistry(buf, 260, L"VdUtilsTestKey"));
 }
 
-TEST(Browser, CommandDropsThePlaceholderAndAppendsTheAddress) {
+TEST(Browser, CommandTakesTheAddressInPlaceOfThePlaceholder) {
     EXPECT_EQ(BrowserCommandForUrl(L"\"C:\\b\\browser.exe\" -url \"%1\"", L"http://x/"),
-              L"\"C:\\b\\browser.exe\" -url  http://x/");
-    EXPECT_EQ(BrowserCommandForUrl(L"C:\\b\\browser.exe %1", L"http://x/"), L"C:\\b\\browser.exe  http://x/");
-    EXPECT_EQ(BrowserCommandForUrl(L"C:\\b\\browser.exe", L"http://x/"), L"C:\\b\\browser.exe http://x/");
+              L"\"C:\\b\\browser.exe\" -url \"http://x/\"");
+    EXPECT_EQ(BrowserCommandForUrl(L"C:\\b\\browser.exe \"%1\"", L"http://x/\" --evil"), L"C:\\b\\browser.exe \"http://x/ --evil\"");
+    EXPECT_EQ(BrowserCommandForUrl(L"C:\\b\\browser.exe", L"http://x/"), L"C:\\b\\browser.exe \"http://x/\"");
     EXPECT_EQ(OpenUrlInBrowser(L""), 36);
     EXPECT_EQ(OpenUrlInBrowser(nullptr), 36);
 }
@@ -271,8 +281,9 @@ TEST(PackageSignature, VerdictsWithAndWithoutAPin) {
     EXPECT_EQ(L"unsigned,code:0x800b0100", DescribePackageSignature(s));
     EXPECT_EQ(kPackageWrongSigner, verify(dir + L"VardoSetup.exe", byName).m_e_trust);
 
-    // the publisher's name on another key passes a name-only pin, never a thumbprint pin
-    EXPECT_EQ(kPackageVerified, verify(dir + L"VardoSetup_twin.exe", byName).m_e_trust);
+    // the publisher's name on another key passes no pin: a name alone pins nobody
+    EXPECT_EQ(kPackageWrongSigner, verify(dir + L"VardoSetup_twin.exe", byName).m_e_trust);
+    EXPECT_EQ(kPackageWrongSigner, verify(dir + L"VardoSetup_signed.exe", byName).m_e_trust);
     EXPECT_EQ(kPackageWrongSigner, verify(dir + L"VardoSetup_twin.exe", byCert).m_e_trust);
     s = verify(dir + L"VardoSetup_other.exe", byName);
     EXPECT_EQ(kPackageWrongSigner, s.m_e_trust);
@@ -288,9 +299,114 @@ TEST(PackageSignature, VerdictsWithAndWithoutAPin) {
     EXPECT_EQ(kPackageBad, s.m_e_trust);
     EXPECT_EQ(TRUST_E_BAD_DIGEST, s.m_l_trust_code);
     EXPECT_EQ(kPackageBad, verify(tampered, byCert).m_e_trust);
+    // the handle of one file under the name of another: no verdict on either
+    {
+        CScopedHandle h(OpenPackageLocked(tampered.c_str()));
+        s = VerifyPackageSignature(h.Get(), (dir + L"VardoSetup_signed.exe").c_str(), none);
+        EXPECT_EQ(kPackageBad, s.m_e_trust);
+        EXPECT_TRUE(s.m_s_signer.empty());
+    }
     DeleteFileW(tampered.c_str());
-    // what Windows (not Wine) answers for a chain to an unknown root never runs
-    EXPECT_EQ(kPackageBad, DecidePackageTrust(CERT_E_UNTRUSTEDROOT, L"Vardo Test Publisher", VD_TEST_SIGNER_SHA256, byCert));
+}
+
+// Every answer WinVerifyTrust can give against every kind of pin. Chain faults come from the
+// machine (roots, clock, network): the pin decides, without one the package is unsigned, and the
+// file is never deleted for them.
+TEST(PackageSignature, DecisionTableOverEveryCode) {
+    const std::wstring name = L"Vardo Test Publisher";
+    const std::string sha = VD_TEST_SIGNER_SHA256;
+    const SignerPin none, good = {name, sha}, other = {name, std::string(64, 'a')}, nameOnly = {name, ""},
+                    notHex = {name, "no"};
+    SignerPin upper = good;
+    for (char& c : upper.m_s_sha256) c = (char)toupper((unsigned char)c);
+    struct Row {
+        LONG code;
+        bool table;
+        EPackageTrust unpinned, pinned;
+        bool deleted;
+    };
+    const Row rows[] = {
+        {ERROR_SUCCESS, false, kPackageVerified, kPackageVerified, false},
+        {TRUST_E_NOSIGNATURE, false, kPackageUnsigned, kPackageWrongSigner, true},
+        {TRUST_E_SUBJECT_FORM_UNKNOWN, false, kPackageUnsigned, kPackageWrongSigner, true},
+        {TRUST_E_NOSIGNATURE, true, kPackageBad, kPackageBad, true},  // a table nobody can read
+        {TRUST_E_BAD_DIGEST, false, kPackageBad, kPackageBad, true},
+        {TRUST_E_NO_SIGNER_CERT, false, kPackageBad, kPackageBad, true},
+        {(LONG)CRYPT_E_ASN1_BADTAG, false, kPackageBad, kPackageBad, true},
+        {CERT_E_REVOKED, false, kPackageBad, kPackageBad, true},
+        {TRUST_E_EXPLICIT_DISTRUST, false, kPackageBad, kPackageBad, true},
+        {CERT_E_WRONG_USAGE, false, kPackageBad, kPackageBad, true},
+        {CERT_E_UNTRUSTEDROOT, false, kPackageUnsigned, kPackageVerified, false},
+        {CERT_E_UNTRUSTEDTESTROOT, false, kPackageUnsigned, kPackageVerified, false},
+        {CERT_E_CHAINING, false, kPackageUnsigned, kPackageVerified, false},
+        {CERT_E_EXPIRED, false, kPackageUnsigned, kPackageVerified, false},
+        {CERT_E_REVOCATION_FAILURE, false, kPackageUnsigned, kPackageVerified, false},
+        {(LONG)CRYPT_E_REVOCATION_OFFLINE, false, kPackageUnsigned, kPackageVerified, false},
+        {(LONG)CRYPT_E_NO_REVOCATION_CHECK, false, kPackageUnsigned, kPackageVerified, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << "code 0x" << (unsigned long)r.code << " table " << r.table);
+        EXPECT_EQ(r.unpinned, DecidePackageTrust(r.code, name, sha, none, r.table));
+        EXPECT_EQ(r.pinned, DecidePackageTrust(r.code, name, sha, good, r.table));
+        EXPECT_EQ(r.pinned, DecidePackageTrust(r.code, name, sha, upper, r.table));
+        EXPECT_EQ(IsChainFault(r.code), !r.deleted && r.code != ERROR_SUCCESS);
+        // another key, a name alone, a setting that is no thumbprint, a name cut at a NUL: never verified
+        const std::wstring cut(L"Vardo Test Publisher\0Evil", 25);
+        for (const SignerPin* pin : {&other, &nameOnly, &notHex})
+            EXPECT_NE(kPackageVerified, DecidePackageTrust(r.code, name, sha, *pin, r.table));
+        EXPECT_NE(kPackageVerified, DecidePackageTrust(r.code, cut, sha, good, r.table));
+        EXPECT_NE(kPackageVerified, DecidePackageTrust(r.code, name, "", good, r.table));
+        PackageSignature sig;
+        sig.m_l_trust_code = r.code;
+        for (EPackageTrust t : {kPackageBad, kPackageWrongSigner}) {
+            sig.m_e_trust = t;
+            EXPECT_EQ(r.deleted || r.code == ERROR_SUCCESS, ShouldDeleteRefusedPackage(sig));
+        }
+        sig.m_e_trust = kPackageUnsigned;
+        EXPECT_FALSE(ShouldDeleteRefusedPackage(sig));
+    }
+    EXPECT_TRUE(PinIsWellFormed(good));
+    EXPECT_TRUE(PinIsWellFormed(upper));
+    EXPECT_FALSE(PinIsWellFormed(nameOnly));
+    EXPECT_FALSE(PinIsWellFormed(notHex));
+    EXPECT_FALSE(PinIsWellFormed(none));
+    EXPECT_FALSE(PinIsWellFormed(SignerPin{L"", sha}));
+}
+
+// The package runs from a copy in a new folder only administrators can write (its working folder
+// too), never from where it lay; that folder goes when the run is over. A copy whose digest is not
+// the server's never runs.
+TEST(PackageSignature, RunsFromAProtectedCopyThatGoesAfterwards) {
+    std::wstring pkg = TempDir() + L"vd_run_copy.exe", marker = TempDir() + L"vd_run_copy_marker.txt";
+    ASSERT_TRUE(CopyFileW(Sleeper().c_str(), pkg.c_str(), FALSE));
+    DeleteFileW(marker.c_str());
+    std::string bytes = vdtest::ReadFileBytes(pkg);
+    CMd5 md5;
+    md5.Update(bytes.data(), bytes.size());
+    unsigned char digest[16];
+    md5.Final(digest);
+    const std::wstring args = L" 0 \"" + marker + L"\"";
+    DWORD code = 0;
+    ASSERT_EQ(kPackageStarted, StartVerifiedPackage(pkg, args, true, &code, Md5DigestToHex(digest)));
+    EXPECT_EQ(7u, code);
+    std::string seen = vdtest::ReadFileBytes(marker);
+    size_t bar = seen.find('|');
+    ASSERT_NE(std::string::npos, bar) << seen;
+    std::string image = seen.substr(0, bar), cwd = seen.substr(bar + 1);
+    wchar_t data[MAX_PATH] = {0};
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, data)));
+    std::wstring w(data);
+    std::string ours = std::string(w.begin(), w.end()) + "\\Vardo\\vdInstaller\\run_";
+    EXPECT_EQ(0, _strnicmp(image.c_str(), ours.c_str(), ours.size())) << image;
+    EXPECT_EQ(0, _stricmp(image.c_str(), (cwd + "\\vd_run_copy.exe").c_str())) << seen;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(cwd.c_str())) << "the run folder stays behind";
+    EXPECT_TRUE(PathExists(pkg));
+
+    DeleteFileW(marker.c_str());
+    EXPECT_EQ(kPackageRefused, StartVerifiedPackage(pkg, args, true, &code, std::string(32, 'f')));
+    Sleep(300);
+    EXPECT_FALSE(PathExists(marker));
+    DeleteFileW(pkg.c_str());
 }
 
 // The handle held from the check to the start: nobody writes, renames or deletes the file meanwhile,

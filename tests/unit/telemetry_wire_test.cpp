@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "local/inifile.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "net/generichttp.h"
 #include "probes/fileversion.h"
 #include "probes/hostinfo.h"

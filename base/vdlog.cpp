@@ -1,4 +1,4 @@
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "vd_endpoints.h"
 
 #include <windows.h>
