@@ -115,6 +115,8 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
     gptrMainFrame->SetIcon(121);
     gptrMainFrame->CenterWindow();
     gptrMainFrame->ShowWindow(!params.IsInstallMode());
+    // painted now, ahead of the start-up work already posted (InitAfterShow), not after it
+    if (!params.IsInstallMode()) UpdateWindow(gptrMainFrame->GetHWND());
 
     DuiLib::CPaintManagerUI::MessageLoop();
     WriteLogW(L"end CPaintManagerUI::MessageLoop...\n");

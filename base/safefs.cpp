@@ -11,9 +11,9 @@
 #include <mutex>
 #include <vector>
 
-#include "base/vdlog.h"
 #include "base/files.h"
 #include "base/scoped.h"
+#include "base/vdlog.h"
 
 namespace {
 

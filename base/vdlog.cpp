@@ -1,5 +1,4 @@
 #include "base/vdlog.h"
-#include "vd_endpoints.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -9,6 +8,8 @@
 #include <cstdio>
 #include <cwchar>
 #include <mutex>
+
+#include "vd_endpoints.h"
 
 namespace {
 

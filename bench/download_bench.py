@@ -142,6 +142,10 @@ def main():
           % (args.size_mib, args.rate_kib, args.sections, ideal))
     measure("vdInstaller dldriver (Wine, %d sections)" % args.sections,
             ["wine", driver, url, out_win, "--sections", str(args.sections), "--sub", "vdbench"], out_unix, True)
+    # the floor for this design: the same requests from a bare WinINet program (bench/barewininet_main.cpp)
+    measure("bare WinINet (Wine, same requests)",
+            ["wine", os.path.join(args.build, "bin", "barewininet.exe"), url, out_win, "--sections",
+             str(args.sections)], out_unix, True)
     measure("aria2c -x6 -s6 -k1M",
             ["aria2c", "-x6", "-s6", "-k1M", "--no-conf", "--file-allocation=none", "--allow-overwrite=true",
              "--auto-file-renaming=false", "--console-log-level=warn", "--summary-interval=0", "-d", work,
@@ -149,7 +153,7 @@ def main():
     measure("curl (one connection)", ["curl", "-s", "--noproxy", "*", "-o", os.path.join(work, "curl.bin"), url],
             os.path.join(work, "curl.bin"))
 
-    ours, aria, curl = results
+    ours, bare, aria, curl = results
     print("%-40s %8s %8s %8s %10s %10s %8s %6s %6s %s" % ("", "wall s", "vs aria", "vs curl", "limit frac",
                                                          "CPU s/MiB", "peak MiB", "GETs", "conns", "md5"))
     for r in results:
@@ -159,6 +163,11 @@ def main():
                  r.maxrss_kib / 1024.0, r.gets, r.conns, "ok" if r.ok else "MISMATCH"))
     print("(our CPU includes %.2f s of the prefix's wineserver; its process alone: %.2f s)"
           % (ours.server_cpu, ours.cpu))
+    print("CPU per MiB against the bare WinINet program with the same requests: ours %.4f s, bare %.4f s, "
+          "ratio %.2f (goal <= 1.3); GETs %d vs %d, connections %d vs %d"
+          % ((ours.cpu + ours.server_cpu) / args.size_mib, (bare.cpu + bare.server_cpu) / args.size_mib,
+             (ours.cpu + ours.server_cpu) / max(bare.cpu + bare.server_cpu, 1e-9), ours.gets, bare.gets,
+             ours.conns, bare.conns))
     # what any Wine program costs before it does anything: the driver's usage text and exit
     ws0 = wineserver_cpu(args.prefix)
     idle = Run("idle", ["wine", driver], env, measured=True, work=work).start().wait(60)

@@ -6,7 +6,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 PACKAGES="$PACKAGES aria2"
 ensure_packages
 [ -f "$BUILD/cmake/bin/dldriver.exe" ] || "$ROOT/scripts/build.sh"
-cmake --build "$BUILD/cmake" --target dldriver >/dev/null
+cmake --build "$BUILD/cmake" --target dldriver barewininet >/dev/null
 wine_start
 trap wine_stop EXIT
 /usr/bin/python3 "$ROOT/bench/download_bench.py" --build "$BUILD/cmake" --prefix "$WINEPREFIX" "$@"

@@ -109,6 +109,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--rounds", type=int, default=3)
     ap.add_argument("--trace", action="store_true", help="print the last whole run's log with milliseconds")
+    ap.add_argument("--rate-kib", type=int, default=512, help="per-connection cap of the package server, 0: none")
     args = ap.parse_args()
     h.ensure_wineserver()
     pkg = build_package(os.path.join(ROOT, "build", "bench"))
@@ -117,10 +118,12 @@ def main():
     dldriver = os.path.join(h.BIN, "dldriver.exe")
     tool = os.path.join(h.BIN, "installbench.exe")
     out_win = "C:\\VdBench\\vdinst.exe"
-    results = {"whole": [], "download": [], "digest": [], "setup": []}
+    results = {"whole": [], "download": [], "digest": [], "setup": [], "aria2c": []}
+    aria_dir = os.path.join(ROOT, "build", "bench", "aria")
     with ServerSet(build_dir=os.path.join(ROOT, "build", "cmake"), timeout=3600) as srv:
         desc = serve_package(srv, pkg, VERSION)
         for r in range(args.rounds):
+            srv.package.rate_bps = args.rate_kib * 1024
             results["whole"].append(whole_run(srv, "C:\\VdBench\\whole", args.trace and r == args.rounds - 1))
 
             temp_caches()
@@ -141,8 +144,19 @@ def main():
             if rc != 0:
                 raise RuntimeError("setup failed: " + out)
             results["setup"].append(field(out, "ms"))
-            print("   round %d: whole %.0f ms, download %.0f ms, digest %.0f ms, setup %.0f ms" % (
-                r + 1, results["whole"][-1], results["download"][-1], results["digest"][-1], results["setup"][-1]))
+
+            # the peer: aria2c alone fetching the same package through the same proxy and server
+            shutil.rmtree(aria_dir, ignore_errors=True)
+            t0 = time.monotonic()
+            subprocess.run(["aria2c", "-x6", "-s6", "-k1M", "--no-conf", "--file-allocation=none",
+                            "--console-log-level=warn", "--summary-interval=0", "-d", aria_dir, "-o", "p.exe",
+                            desc["Url"]], env=srv.env(), check=True, timeout=300, stdout=subprocess.DEVNULL)
+            results["aria2c"].append((time.monotonic() - t0) * 1000.0)
+            if os.path.getsize(os.path.join(aria_dir, "p.exe")) != size:
+                raise RuntimeError("aria2c fetched a different size")
+            print("   round %d: whole %.0f ms, download %.0f ms, digest %.0f ms, setup %.0f ms, aria2c %.0f ms" % (
+                r + 1, results["whole"][-1], results["download"][-1], results["digest"][-1], results["setup"][-1],
+                results["aria2c"][-1]))
         gets = srv.package.counts.get("GET", 0) if hasattr(srv.package, "counts") else 0
     med = {k: statistics.median(v) for k, v in results.items()}
     parts = med["download"] + med["digest"] + med["setup"]
@@ -153,6 +167,8 @@ def main():
     print("   setup run with product check             %8.0f" % med["setup"])
     print("   sum of parts                             %8.0f" % parts)
     print("== whole / sum of parts = %.2f" % (med["whole"] / parts))
+    print("== whole / aria2c's plain download (%d KiB/s per connection) = %.2f (goal <= 1.2; aria2c %.0f ms)"
+          % (args.rate_kib, med["whole"] / med["aria2c"], med["aria2c"]))
     print("   package server GET requests in the run: %d" % gets)
     shutil.rmtree(h.from_windows("C:\\VdBench"), ignore_errors=True)
     h.clean_data()

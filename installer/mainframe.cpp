@@ -80,13 +80,6 @@ CMainFrameWnd::~CMainFrameWnd() {
 CControlUI* CMainFrameWnd::FindControl(const wchar_t* name) const { return m_PaintManager.FindControl(name); }
 
 void CMainFrameWnd::InitWindow() {
-    m_n_own_file_size = ReadOwnFileSize();
-    WriteLogW(L"file size=%ld\n", m_n_own_file_size);
-
-    CVdBizHandler::Inst().CheckBizToMyDocumentBegin();
-    StartDetachedThread(&CMainFrameWnd::RequestInstInfoThread, m_hWnd);
-    StartBehaviorAndStatistics();
-
     m_p_title_h_layout = FindControl(L"title_h_layout");
     m_p_title_h_layout_300 = FindControl(L"title_h_layout_300");
     m_p_easyui_h_layout = FindControl(L"easyui_h_layout");
@@ -96,13 +89,8 @@ void CMainFrameWnd::InitWindow() {
 
     if (CCheckBoxUI* monitor = AsCheckBox(FindControl(L"customui_pmsec_monitor_checkbox"))) monitor->SetCheck(true, false);
 
-    InitDownloadManager();
-    VdFouncationHttpDownload::DownloadLogHook = &WriteDownloadLog;
-    StartDetachedThread(&OldLogCleanupThread, nullptr);
-
     // the folder must fit the fixed path buffers of the installation
     if (CEditUI* edit = AsEdit(FindControl(L"customui_dir_edit"))) edit->SetMaxChar(MAX_PATH - 1);
-    InitInstallDirEdit();
 
     if (CControlUI* qq = FindControl(L"joinQQbtn")) {
         wchar_t tip[128];
@@ -113,6 +101,21 @@ void CMainFrameWnd::InitWindow() {
 
     ShowManualDownUI();
     SetTimer(m_hWnd, VD_TIMER_ID_Check_Download_Status, 5000, nullptr);
+}
+
+void CMainFrameWnd::InitAfterShow() {
+    m_n_own_file_size = ReadOwnFileSize();
+    WriteLogW(L"file size=%ld\n", m_n_own_file_size);
+
+    CVdBizHandler::Inst().CheckBizToMyDocumentBegin();
+    StartDetachedThread(&CMainFrameWnd::RequestInstInfoThread, m_hWnd);
+    StartBehaviorAndStatistics();
+
+    InitDownloadManager();
+    VdFouncationHttpDownload::DownloadLogHook = &WriteDownloadLog;
+    StartDetachedThread(&OldLogCleanupThread, nullptr);
+    InitInstallDirEdit();
+
     if (CCmdParameters::Inst().IsInstallMode()) PostMessage(WM_USER_MT_HTTP_DOWNLOAD, 0, 0);
 }
 

@@ -94,6 +94,7 @@ public:
 
     // ---- pages and controls ----
     void InitWindow() override;
+    void InitAfterShow() override;
     void Notify(DuiLib::TNotifyUI& msg) override;
     void ShowUIStatus(int page);
     void ResizeClientHeight(int height);

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "base/files.h"
-#include "base/scoped.h"
-#include "base/vdversion.h"
-#include "base/vdlog.h"
 #include "base/safefs.h"
+#include "base/scoped.h"
+#include "base/vdlog.h"
+#include "base/vdversion.h"
 #include "vd_endpoints.h"
 
 namespace {

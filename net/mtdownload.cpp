@@ -440,12 +440,26 @@ void CVdHttpDownload::Finish(int received) {
 
 bool CVdHttpDownload::ReadBody(HINTERNET request, HANDLE file, char* buffer, int64_t limit, int64_t& got) {
     got = 0;
+    if (!m_dw_pace_start) m_dw_pace_start = GetTickCount();
     for (;;) {
         if (m_p_state->IsStopping()) return false;
         // A read waits until its buffer is full: on a slow line a whole buffer would hold back
-        // progress and a stop for long. Take what has arrived, up to the buffer.
+        // progress and a stop for long. Below a pace that fills the buffer within two progress
+        // intervals, ask for what has arrived, or for what one interval brings if that is more.
+        // Asking costs a receive of its own, and small reads cost more CPU than their bytes.
+        const DWORD now = GetTickCount();
+        DWORD span = now - m_dw_pace_start;
+        if (span > 1000) {
+            // the last second or two, not the whole section, sets the pace
+            m_dw_pace_start = now - span / 2;
+            m_ll_pace_bytes /= 2;
+            span /= 2;
+        }
+        const int64_t paced = span ? m_ll_pace_bytes * kProgressIntervalMs / span : 0;
         DWORD want = kReadBuffer, avail = 0;
-        if (InternetQueryDataAvailable(request, &avail, 0, 0) && avail > 0 && avail < want) want = avail;
+        if (paced * 2 < (int64_t)want && InternetQueryDataAvailable(request, &avail, 0, 0) && avail > 0 &&
+            avail < want)
+            want = (DWORD)std::max<int64_t>(avail, paced);
         memset(buffer, 0, want);
         DWORD n = 0;
         if (!InternetReadFile(request, buffer, want, &n)) {
@@ -478,6 +492,7 @@ bool CVdHttpDownload::ReadBody(HINTERNET request, HANDLE file, char* buffer, int
             return false;
         }
         m_ll_part_pos += take;
+        m_ll_pace_bytes += (int64_t)n;
         got += take;
     }
 }

@@ -194,6 +194,9 @@ private:
     MtDownloadState* m_p_state = nullptr;
     DWORD m_dw_last_report = 0;
     bool m_b_reported = false;
+    // this connection's recent pace, which sizes each read
+    DWORD m_dw_pace_start = 0;
+    int64_t m_ll_pace_bytes = 0;
     CScopedHandle m_h_exit_event;
     int m_n_resume = 0;
     int64_t m_ll_part_pos = 0;  // write position in the part file

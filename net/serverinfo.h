@@ -1,25 +1,11 @@
 // Asking the configuration server which setup package fits this machine and channel.
 #pragma once
-#include <json/json.h>
-
 #include <memory>
 #include <string>
 
-class CVdBizHandler;
+#include "net/serverinfo_parse.h"
 
-// The server's package description; owned by whoever receives it.
-struct InstServerInfo {
-    std::wstring m_s_app_name;
-    std::wstring m_s_channel;
-    int m_n_id = 0;
-    long long m_ll_size = 0;
-    std::wstring m_s_url;  // a record without it is never handed out
-    std::wstring m_s_version;
-    int m_n_x64 = 0;
-    std::wstring m_s_hash_value;  // Base64 of the 16 digest bytes, as sent
-    std::string m_s_md5;          // the digest as 32 lower-case hex digits
-    std::wstring m_ws_md5;
-};
+class CVdBizHandler;
 
 // Channel order: CHANNEL resource; then "empty" and "pmgw" without business resources, or "vaz"
 // with them; the simulation flag puxpc_sold_out forces "vaz". None when the last request fails.
@@ -39,10 +25,6 @@ int GetInstX64Flag();
 int InstX64FlagFromEnvironment(int environResult, int os64);
 // "debug.dll" beside the installer's own executable.
 bool IsDebugEnv();
-
-// Fills the record from the value under "Data". False when a member has a type that cannot stand
-// for its field: such an answer counts as none.
-bool ParseInstServerInfo(InstServerInfo* record, const Json::Value& data);
 
 // Version, X64 and Url of the record from the fixed templates; returns the URL. The caller learns
 // through isFromVidiraUrl that the package comes from a template.

@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <exception>
 
-#include "base/strconv.h"
-#include "local/inifile.h"
-#include "base/vdlog.h"
-#include "payload/bizrules.h"
 #include "base/safefs.h"
+#include "base/strconv.h"
+#include "base/vdlog.h"
+#include "local/inifile.h"
+#include "payload/bizrules.h"
 #include "probes/hostinfo.h"
 #include "probes/vdutils.h"
 #include "vd_endpoints.h"

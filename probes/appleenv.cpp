@@ -10,8 +10,8 @@
 #include <mutex>
 #include <vector>
 
-#include "probes/vdutils.h"
 #include "base/scoped.h"
+#include "probes/vdutils.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <vector>
 
-#include "base/vdlog.h"
 #include "base/md5.h"
 #include "base/safefs.h"
+#include "base/vdlog.h"
 #include "probes/vdutils.h"
 
 

@@ -9,8 +9,8 @@
 
 #include <vector>
 
-#include "base/vdlog.h"
 #include "base/scoped.h"
+#include "base/vdlog.h"
 #include "probes/vdutils.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <io.h>
 #include <vector>
 
-#include "base/vdlog.h"
 #include "base/safefs.h"
+#include "base/vdlog.h"
 #include "probes/userlaunch.h"
 
 namespace {

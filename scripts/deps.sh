@@ -45,6 +45,24 @@ fi
 
 # the build compiles jsoncpp from this source itself (CMakeLists.txt); the installed headers stay
 fetch_source libjsoncpp
+
+# Our patch to jsoncpp's source, recorded by a stamp holding the patch's digest: a cached tree
+# that is unpatched, or patched by an older version, is unpacked afresh and patched again.
+patch_jsoncpp() {
+    local src patch="$ROOT/scripts/jsoncpp-no-streams.patch" stamp sum
+    src=$(ls -d "$DEPS/src"/libjsoncpp-*/ | head -1); src="${src%/}"
+    stamp="$src/.vd-patched"
+    sum=$(sha256sum "$patch" | cut -d' ' -f1)
+    if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$sum" ]; then return; fi
+    if [ -f "$stamp" ] || ! patch -d "$src" -p1 --dry-run --forward -s <"$patch" >/dev/null; then
+        rm -rf "$src"
+        (cd "$DEPS/src" && dpkg-source -x --no-check libjsoncpp_*.dsc >/dev/null)
+    fi
+    patch -d "$src" -p1 --forward -s <"$patch"
+    echo "$sum" >"$stamp"
+    echo "== jsoncpp patched ($(basename "$patch"))"
+}
+patch_jsoncpp
 if [ ! -f "$PREFIX/.jsoncpp" ]; then
     fetch_source libjsoncpp
     src=$(ls -d "$DEPS/src"/libjsoncpp-*/ | head -1)

@@ -5,8 +5,8 @@
 #include <mutex>
 
 #include "base/files.h"
-#include "local/inifile.h"
 #include "base/vdlog.h"
+#include "local/inifile.h"
 #include "net/generichttp.h"
 #include "net/iplookup.h"
 #include "probes/fileversion.h"

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/utf8text.h"
+
 namespace DuiLib {
 
 struct TRectI {
@@ -16,9 +18,8 @@ struct TRectI {
     int Height() const { return bottom - top; }
 };
 
-// UTF-8 to UTF-16 (wstring holds UTF-16 code units on every platform); bad bytes become U+FFFD.
-std::wstring Utf8ToWide(const char* data, size_t len);
-std::string WideToUtf8(const std::wstring& text);
+using ::Utf8ToWide;
+using ::WideToUtf8;
 
 // ASCII-only case-insensitive comparison (class names, keys, member names).
 bool EqualsNoCase(const std::wstring& a, const std::wstring& b);

@@ -304,6 +304,7 @@ LRESULT WindowImplBase::OnCreate(UINT, WPARAM, LPARAM, BOOL& bHandled) {
     m_PaintManager.AttachDialog(pRoot);
     m_PaintManager.AddNotifier(this);
     InitWindow();
+    ::PostMessageW(m_hWnd, UIMSG_INIT_AFTER_SHOW, 0, 0);
     return 0;
 }
 
@@ -511,6 +512,7 @@ LRESULT WindowImplBase::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
         case WM_LBUTTONDOWN: lRes = OnLButtonDown(uMsg, wParam, lParam, bHandled); break;
         case WM_MOUSEMOVE: lRes = OnMouseMove(uMsg, wParam, lParam, bHandled); break;
         case WM_MOUSEHOVER: lRes = OnMouseHover(uMsg, wParam, lParam, bHandled); break;
+        case UIMSG_INIT_AFTER_SHOW: InitAfterShow(); break;
         default: bHandled = FALSE; break;
     }
     if (bHandled) return lRes;

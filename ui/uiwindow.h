@@ -11,6 +11,9 @@
 
 namespace DuiLib {
 
+// Posted to itself by a window at its creation: InitAfterShow is due.
+constexpr UINT UIMSG_INIT_AFTER_SHOW = 1802;
+
 class CControlUI;
 
 // Wraps one HWND: registers the class, routes messages to HandleMessage, and calls
@@ -87,6 +90,9 @@ public:
 
     // Start-up callback: the controls exist.
     virtual void InitWindow() {}
+    // Start-up work the first paint does not need: posted from WM_CREATE, so it runs once the
+    // window is shown (and painted, see app/main.cpp) and before any input or later message.
+    virtual void InitAfterShow() {}
     // Final callback: leaves the paint manager and releases the control tree.
     void OnFinalMessage(HWND hWnd) override;
     // Notification receiver: the default routing (virtual windows, then the click defaults).

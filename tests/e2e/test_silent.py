@@ -60,6 +60,7 @@ def copies(tmp_path_factory):
         "x64": stamp(work, "x64", biz523=TOKEN, biz524=PUX_INI, vdpm=os.path.join(PRODUCT, "VardoSetup_x64.exe")),
         "novardo": stamp(work, "novardo", vdpm=os.path.join(PRODUCT, "VardoSetup_novardo.exe")),
         "fail2": stamp(work, "fail2", vdpm=os.path.join(PRODUCT, "VardoSetup_fail2.exe")),
+        "exit1": stamp(work, "exit1", vdpm=os.path.join(PRODUCT, "VardoSetup_exit1.exe")),
         "broken": stamp(work, "broken", biz523=TOKEN, biz524=PUX_INI, vdpm=not_a_program),
     }
 
@@ -191,12 +192,13 @@ def test_setup_that_cannot_start_gives_minus_3_and_helper_comes_from_the_registr
     assert log[-1] == "DoSilentWork end,nResult:-3..."
 
 
-def test_setup_that_reports_failure_gives_minus_4_over_an_earlier_installation(copies, fresh):
+@pytest.mark.parametrize("copy,code", [("fail2", 2), ("exit1", 1)])
+def test_setup_that_reports_failure_gives_minus_4_over_an_earlier_installation(copies, fresh, copy, code):
     folder = r"C:\Apps\Vardo"
     assert silent(copies["full"], "/s", "/d", folder)[0] == 0
-    rc, log = silent(copies["fail2"], "/s", "/d", folder)
+    rc, log = silent(copies[copy], "/s", "/d", folder)
     assert rc == -4
-    assert "setup exit code:2,the setup failed" in log
+    assert "setup exit code:%d,the setup failed" % code in log
     assert log[-1] == "DoSilentWork end,nResult:-4..."
 
 

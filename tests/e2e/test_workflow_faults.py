@@ -65,6 +65,7 @@ def stored_behaviour():
 
 HIDDEN_RUN_FAILED = -5
 FAIL2 = os.path.join(wf.PRODUCT, "VardoSetup_fail2.exe")
+EXIT1 = os.path.join(wf.PRODUCT, "VardoSetup_exit1.exe")  # installs everything, then exits 1
 HANG = os.path.join(wf.PRODUCT, "VardoSetup_hang.exe")
 
 
@@ -122,6 +123,7 @@ def test_setup_without_vardo_runs_eleven_times_then_fails(srv, display):
 
 
 @pytest.mark.parametrize("setup,why", [(FAIL2, "setup exit code:2,the setup failed"),
+                                       (EXIT1, "setup exit code:1,the setup failed"),
                                        (wf.NOVARDO, "was there before the setup ran and is unchanged")])
 def test_failed_setup_over_an_earlier_installation_is_never_success(srv, display, setup, why):
     # an earlier installation of the same version, registered in the uninstall key, in the folder

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "app/cmdparams.h"
 #include "net/dlplan.h"
 #include "net/httprules.h"
+#include "net/serverinfo_parse.h"
 #include "probes/hostrules.h"
 #include "telemetry/behaviorrecord.h"
 
@@ -36,15 +38,25 @@ uint64_t Take64(const uint8_t*& p, size_t& n) {
 }
 
 void FuzzCommandLine(const uint8_t* data, size_t size) {
+    // ASCII bytes stand for themselves, so blanks, quotes and backslashes are one mutation away;
+    // a higher byte and the next one make a character past ASCII. NUL would end the text early.
     std::wstring text;
-    for (size_t i = 0; i + 1 < size; i += 2) text += (wchar_t)(data[i] | (data[i + 1] << 8) | 1);  // no NUL inside
+    for (size_t i = 0; i < size; ++i) {
+        unsigned c = data[i];
+        if (c >= 0x80 && i + 1 < size) c = 0x80 + (((c & 0x7F) << 8) | data[++i]);
+        text += (wchar_t)(c ? c : 0xA0);
+    }
     const wchar_t* p = text.c_str();
     std::wstring token;
     bool error = false;
     size_t tokens = 0;
+    const wchar_t* before = p;
     while (NextCmdToken(p, token, error)) {
         Check(p >= text.c_str() && p <= text.c_str() + text.size());
         Check(token.size() <= text.size());
+        // a token is built from the characters it consumed, never more
+        Check(token.size() <= (size_t)(p - before));
+        before = p;
         if (++tokens > text.size() + 1) Check(false);  // every call consumes text
     }
     Check(*p == 0);
@@ -95,7 +107,49 @@ void FuzzBehaviorStore(const uint8_t* data, size_t size) {
         Json::Value again;
         Check(ParseBehaviorStore(BehaviorStoreText(roots), again));
         Check(again.size() == roots.size());
+        // each record is taken in as the queue takes it, and posting it again keeps what it said
+        const BehaviorHostFacts facts{"mac", "ip", "version", "now"};
+        for (Json::ArrayIndex i = 0; roots.isArray() && i < roots.size(); ++i) {
+            CVdBehaviorGather record, back;
+            record.FromJson(roots[i]);
+            Json::Value posted(Json::objectValue);
+            record.FillJson(posted, facts);
+            back.FromJson(posted);
+            Check(back.GetModel() == record.GetModel() && back.GetSucceed() == record.GetSucceed());
+            Check(back.GetErrorMessage() == record.GetErrorMessage() && back.GetBusinessId() == record.GetBusinessId());
+            Check(back.GetOperateTime() == (record.GetOperateTime().empty() ? facts.now : record.GetOperateTime()));
+            Check(back.GetVersion() == facts.version);
+        }
     }
+}
+
+// The configuration server's answer, read as the request reads it.
+void FuzzServerInfo(const uint8_t* data, size_t size) {
+    Json::CharReaderBuilder builder;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value root;
+    std::string errors;
+    // held in a string as the request holds the body: jsoncpp 1.9.5 reads the byte after a final
+    // CR when it words an error, and only the string's terminator makes that byte ours
+    const std::string body(reinterpret_cast<const char*>(data), size);
+    if (!reader->parse(body.data(), body.data() + body.size(), &root, &errors) || !(root.isNull() || root.isObject()))
+        return;
+    InstServerInfo record;
+    record.m_s_url = L"kept";
+    record.m_n_id = -7;
+    const Json::Value& answer = root["Data"];
+    if (!ParseInstServerInfo(&record, answer) || !(answer.isNull() || answer.isArray())) {
+        // a refused or unread answer leaves the record as it was, not half filled
+        Check(record.m_s_url == L"kept" && record.m_n_id == -7 && record.m_s_md5.empty());
+        return;
+    }
+    // two hex digits per decoded byte, three bytes per four Base64 characters
+    Check(record.m_s_md5.size() % 2 == 0 && record.m_s_md5.size() <= record.m_s_hash_value.size() * 3 / 2);
+    for (char c : record.m_s_md5) Check((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'));
+    Check(record.m_ws_md5 == std::wstring(record.m_s_md5.begin(), record.m_s_md5.end()));
+    Check(record.m_n_x64 == 0 || record.m_n_x64 == 1);
+    for (const std::wstring* w : {&record.m_s_app_name, &record.m_s_channel, &record.m_s_url, &record.m_s_version})
+        for (wchar_t c : *w) Check((unsigned long)c <= 0xFFFF);  // UTF-16 code units, whatever wchar_t holds
 }
 
 }  // namespace
@@ -107,12 +161,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    int which = g_target >= 0 ? g_target : (size ? data[0] % 4 : 0);
+    int which = g_target >= 0 ? g_target : (size ? data[0] % 5 : 0);
     switch (which) {
         case 0: FuzzCommandLine(data, size); break;
         case 1: FuzzRanges(data, size); break;
         case 2: FuzzIpAnswer(data, size); break;
         case 3: FuzzBehaviorStore(data, size); break;
+        case 4: FuzzServerInfo(data, size); break;
     }
     return 0;
 }

@@ -10,6 +10,7 @@
 #   OUTDIR/VardoSetup_x64.exe      installs a 64-bit Vardo.exe
 #   OUTDIR/VardoSetup_novardo.exe  installs everything but Vardo.exe
 #   OUTDIR/VardoSetup_fail2.exe    installs nothing and exits with code 2
+#   OUTDIR/VardoSetup_exit1.exe    installs like VardoSetup.exe, then exits with code 1
 #   OUTDIR/VardoSetup_hang.exe     waits 20 s, then installs like VardoSetup.exe
 #   OUTDIR/VardoSetup_signed.exe   VardoSetup.exe signed by the test publisher (OUTDIR/certs)
 #   OUTDIR/VardoSetup_twin.exe     signed by another certificate with the publisher's name
@@ -34,6 +35,7 @@ done
 
 KEY="$(cat "$HERE/standin.cpp" "$HERE/standin.rc" "$HERE/vardo.nsi" "$HERE/build_product.sh" "$HERE/make_certs.sh" "$ROOT/scripts/sign.sh" | sha256sum | cut -c1-16)-$VERSION"
 OUTPUTS=("$OUT/VardoSetup.exe" "$OUT/VardoSetup_x64.exe" "$OUT/VardoSetup_novardo.exe" "$OUT/VardoSetup_fail2.exe"
+         "$OUT/VardoSetup_exit1.exe"
          "$OUT/VardoSetup_hang.exe" "$OUT/VardoSetup_signed.exe" "$OUT/VardoSetup_twin.exe" "$OUT/VardoSetup_other.exe")
 if [ -f "$OUT/.stamp" ] && [ "$(cat "$OUT/.stamp")" = "$KEY" ]; then
     all=1
@@ -71,6 +73,7 @@ nsis "$OUT/VardoSetup.exe" -DVARDO_EXE="$OUT/bin/Vardo32.exe" -DX64=0
 nsis "$OUT/VardoSetup_x64.exe" -DVARDO_EXE="$OUT/bin/Vardo64.exe" -DX64=1
 nsis "$OUT/VardoSetup_novardo.exe" -DX64=0
 nsis "$OUT/VardoSetup_fail2.exe" -DVARDO_EXE="$OUT/bin/Vardo32.exe" -DX64=0 -DFAIL_CODE=2
+nsis "$OUT/VardoSetup_exit1.exe" -DVARDO_EXE="$OUT/bin/Vardo32.exe" -DX64=0 -DEXIT_CODE=1
 nsis "$OUT/VardoSetup_hang.exe" -DVARDO_EXE="$OUT/bin/Vardo32.exe" -DX64=0 -DHANG_MS=20000
 "$HERE/make_certs.sh" "$OUT/certs"
 for who in signer twin other; do

@@ -2,7 +2,8 @@
 ; " /S /D=<folder>", lays down the stand-in programs, writes an uninstaller and the uninstall
 ; key "Vardo3". Defines from the build script: OUTFILE, BINDIR, VERSION, VARDO_EXE (path of the
 ; Vardo.exe to pack, absent for the variant that installs none), X64 (1 for a 64-bit Vardo.exe),
-; and for the failing variants FAIL_CODE (exit code, nothing installed) or HANG_MS (a wait first).
+; and for the failing variants FAIL_CODE (exit code, nothing installed), EXIT_CODE (exit code after
+; a full installation) or HANG_MS (a wait first).
 Unicode true
 Name "Vardo"
 OutFile "${OUTFILE}"
@@ -51,6 +52,10 @@ Section "Vardo"
   WriteRegStr HKLM "${UNINST_KEY}" "Publisher" "Vardo test stand-in"
   WriteRegDWORD HKLM "${UNINST_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINST_KEY}" "NoRepair" 1
+!ifdef EXIT_CODE
+  ; everything is in place, yet the setup says it failed
+  SetErrorLevel ${EXIT_CODE}
+!endif
 SectionEnd
 
 Section "Uninstall"

@@ -12,7 +12,10 @@ Hostile behaviour for the downloader, set over the control path (or directly fro
       whole200               a range request gets 200 and the whole file
       short&bytes=N          a range is answered 206 with only its first N bytes (honest headers)
       shift&by=N             a range is answered 206 with the bytes N further on (honest headers)
+      long&bytes=N           a range is answered 206 from its first byte but with N bytes more
+                             than asked, as far as the file goes (honest headers)
       drop&bytes=N           the promised body stops after N bytes and the connection is closed
+      pause&bytes=N&ms=M     the body stops after N bytes for M ms (at most 10 s), then goes on
       delay&ms=N             the status line comes only after N ms
       norange206             a range is answered 206 with its bytes but no Content-Range
       endless&extra=N        a GET is answered 200 with no Content-Length: the whole file, then
@@ -76,8 +79,9 @@ class _Bucket:
 class PackageHandler(RecordingHandler):
     CHUNK = 16384
 
-    def send_body(self, data, limit=None):
-        """Writes the body under the connection's rate cap; stops after `limit` bytes (a drop)."""
+    def send_body(self, data, limit=None, pause=None):
+        """Writes the body under the connection's rate cap; stops after `limit` bytes (a drop);
+        `pause` (bytes, seconds) holds it back once on the way."""
         rate = self.server.rate_bps
         bucket = getattr(self, "_bucket", None)
         if rate and (bucket is None or bucket.rate != rate):
@@ -85,14 +89,18 @@ class PackageHandler(RecordingHandler):
         end = len(data) if limit is None else min(limit, len(data))
         pos = 0
         while pos < end:
-            n = min(self.CHUNK, end - pos)
+            if pause and pos >= pause[0]:
+                self.wfile.flush()
+                time.sleep(pause[1])
+                pause = None
+            n = min(self.CHUNK, end - pos, pause[0] - pos if pause else end)
             if rate:
                 bucket.take(n)
             self.wfile.write(data[pos:pos + n])
             self.server.count_bytes(n)
             pos += n
 
-    def answer(self, status, data, headers=(), drop_after=None, length=True):
+    def answer(self, status, data, headers=(), drop_after=None, length=True, pause=None):
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
         if length:
@@ -105,7 +113,7 @@ class PackageHandler(RecordingHandler):
         self.end_headers()
         if self.command == "HEAD":
             return
-        self.send_body(data, drop_after)
+        self.send_body(data, drop_after, pause)
         if drop_after is not None and drop_after < len(data):
             self.wfile.flush()
             try:
@@ -140,18 +148,23 @@ class PackageHandler(RecordingHandler):
         if rng == "unsatisfiable":
             return self.answer(416, b"", headers=[("Content-Range", "bytes */%d" % size)])
         drop = int(fault.get("bytes", "0")) if kind == "drop" else None
+        pause = None
+        if kind == "pause":
+            pause = (int(fault.get("bytes", "0")), min(10.0, int(fault.get("ms", "1000")) / 1000.0))
         if kind == "endless":
             return self.answer(200, data + b"\xee" * int(fault.get("extra", "1")), length=False)
         if rng is None or kind == "whole200":
-            return self.answer(200, data, drop_after=drop)
+            return self.answer(200, data, drop_after=drop, pause=pause)
         first, last = rng
         if kind == "short":
             last = min(last, first + max(1, int(fault.get("bytes", "1"))) - 1)
+        elif kind == "long":
+            last = min(size - 1, last + max(1, int(fault.get("bytes", "1"))))
         elif kind == "shift":
             by = int(fault.get("by", "1"))
             first, last = min(first + by, size - 1), min(last + by, size - 1)
         headers = [] if kind == "norange206" else [("Content-Range", "bytes %d-%d/%d" % (first, last, size))]
-        self.answer(206, data[first:last + 1], headers=headers, drop_after=drop)
+        self.answer(206, data[first:last + 1], headers=headers, drop_after=drop, pause=pause)
 
 
 class PackageServer(RecordingServer):

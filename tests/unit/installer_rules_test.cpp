@@ -138,6 +138,10 @@ TEST(InstallerRules, OnlyPlainWebAddressesGoToTheBrowser) {
     EXPECT_FALSE(IsSafeBrowserUrl(L"http://a b"));
     EXPECT_FALSE(IsSafeBrowserUrl(L"http://a\r\nb"));
     EXPECT_FALSE(IsSafeBrowserUrl(L""));
+    // each refused character alone in an address that passes without it: no rule hides another
+    EXPECT_TRUE(IsSafeBrowserUrl(L"http://a/x-y"));
+    for (wchar_t c : {L'"', L'\'', L'<', L'>', L'`', L' ', L'\t', L'\r', L'\n', L'\x01', L'\x7F'})
+        EXPECT_FALSE(IsSafeBrowserUrl(std::wstring(L"http://a/x") + c + L"y")) << "character " << (int)c;
 
     EXPECT_EQ(L"http://www.vardo.example/?from=azqfail&bit=64", ManualDownloadWebPage(L"http://www.vardo.example/", true));
     EXPECT_EQ(L"http://www.vardo.example/?from=azqfail&bit=32", ManualDownloadWebPage(L"http://www.vardo.example", false));
@@ -222,6 +226,11 @@ TEST(InstallerRules, InstalledProductNeedsBitnessAndVersion) {
     EXPECT_FALSE(IsInstalledProductGood(64, false, true));
     EXPECT_FALSE(IsInstalledProductGood(-1, false, true));
     EXPECT_FALSE(IsInstalledProductGood(64, true, false));
+
+    // a setup that installed and then reported any other code still failed
+    for (unsigned long code : {0ul, 3010ul, 1641ul}) EXPECT_TRUE(IsSetupSuccessCode(code)) << code;
+    for (unsigned long code : {1ul, 2ul, 259ul, 1602ul, 1603ul, 1640ul, 3011ul, 0xFFFFFFFFul})
+        EXPECT_FALSE(IsSetupSuccessCode(code)) << code;
 }
 
 TEST(InstallerRules, ChannelMarkerNeedsAllItsBytes) {

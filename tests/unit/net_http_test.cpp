@@ -416,7 +416,7 @@ TEST_F(NetWire, HttpsFailsClosedOnCertificateErrors) {
     Json::Value prox = ServerRequests("proxy");
     ASSERT_GE(prox.size(), 3u);
     for (const Json::Value& r : prox)
-        EXPECT_EQ(0u, r["request_line"].asString().rfind("CONNECT dl.vardo.example:443", 0)) << r["request_line"];
+        EXPECT_EQ(0u, r["request_line"].asString().rfind("CONNECT dl.vardo.example:443", 0)) << r["request_line"].asString();
 
     // a scheme in capitals gets the plain flags: the request goes out without TLS, to port 443
     vdtest::ServerReset("proxy");

@@ -109,7 +109,7 @@ TEST_F(TelemetryWire, StatisticsPostIsDecryptedByTheCollector) {
     Json::Value posts = Answered("stats");
     ASSERT_EQ(1u, posts.size());
     EXPECT_EQ(text, posts[0]["text"].asString());
-    EXPECT_EQ(0u, posts[0]["problems"].size()) << posts[0]["problems"].toStyledString();
+    EXPECT_EQ(0u, posts[0]["problems"].size()) << Json::StyledWriter().write(posts[0]["problems"]);
     EXPECT_EQ("POST /vip/v.html?t=121 HTTP/1.0", posts[0]["request_line"].asString());
     EXPECT_EQ("multipart/form-data", vdtest::HeaderValue(posts[0], "Content-Type"));
     EXPECT_EQ(std::string::npos, vdtest::RecordBody(posts[0]).find('+'));
@@ -156,7 +156,7 @@ TEST_F(TelemetryWire, SendInstallStaticsReportsThisExecutable) {
     ASSERT_TRUE(WaitFor([] { return Answered("stats").size() == 1; }, 20000));
     EXPECT_TRUE(WaitFor([] { return !CStaticsQueue::Inst().IsWorkerRunning(); }, 5000));
     Json::Value rec = Answered("stats")[0];
-    EXPECT_EQ(0u, rec["problems"].size()) << rec["problems"].toStyledString();
+    EXPECT_EQ(0u, rec["problems"].size()) << Json::StyledWriter().write(rec["problems"]);
     EXPECT_EQ("telemetry_wire_test.exe", rec["json"]["exename"].asString());
     EXPECT_EQ("pamo30", rec["json"]["installername"].asString());
     EXPECT_EQ("", rec["json"]["channel"].asString());
@@ -185,7 +185,7 @@ TEST_F(TelemetryWire, RecordsHeldBackArriveNewestFirst) {
     const char* order[] = {"4010105", "4010104", "4010102"};
     for (int i = 0; i < 3; ++i) {
         const Json::Value& body = posts[i]["json"];
-        EXPECT_EQ(0u, posts[i]["problems"].size()) << posts[i]["problems"].toStyledString();
+        EXPECT_EQ(0u, posts[i]["problems"].size()) << Json::StyledWriter().write(posts[i]["problems"]);
         EXPECT_EQ(order[i], body["list"][0]["model"].asString());
         EXPECT_EQ("203.0.113.7", body["ip"].asString());
         EXPECT_EQ(GetHostNetInfo().GetMac(), body["mac"].asString());

@@ -51,15 +51,25 @@ int ServerControl(const char* role, const std::string& action, const std::string
     return (int)status;
 }
 
-Json::Value ServerRequests(const char* role) {
+namespace {
+// The JSON answer of a control command; `fallback` when unreachable or not JSON.
+Json::Value ControlAnswer(const char* role, const char* action, const Json::Value& fallback) {
     std::string text;
-    Json::Value root(Json::arrayValue);
-    if (ServerControl(role, "requests", std::string(), &text) != 200) return root;
+    if (ServerControl(role, action, std::string(), &text) != 200) return fallback;
     Json::CharReaderBuilder b;
     std::string errs;
+    Json::Value root;
     std::unique_ptr<Json::CharReader> reader(b.newCharReader());
-    if (!reader->parse(text.data(), text.data() + text.size(), &root, &errs)) root = Json::Value(Json::arrayValue);
+    if (!reader->parse(text.data(), text.data() + text.size(), &root, &errs)) return fallback;
     return root;
+}
+}  // namespace
+
+Json::Value ServerRequests(const char* role) { return ControlAnswer(role, "requests", Json::Value(Json::arrayValue)); }
+
+long long PackageBodyBytes() {
+    const Json::Value stats = ControlAnswer("package", "stats", Json::Value());
+    return stats.isObject() && stats["body_bytes"].isIntegral() ? stats["body_bytes"].asInt64() : -1;
 }
 
 void ServerReset(const char* role) { ServerControl(role, "reset"); }

@@ -16,6 +16,8 @@ int ServerControl(const char* role, const std::string& action, const std::string
 // Every request the server recorded, oldest first.
 Json::Value ServerRequests(const char* role);
 void ServerReset(const char* role);
+// Body bytes the package server has sent since its last reset; -1 when it cannot tell.
+long long PackageBodyBytes();
 // A recorded request's body bytes.
 std::string RecordBody(const Json::Value& rec);
 // Whether the recorded raw header lines hold exactly this line.
