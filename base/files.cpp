@@ -38,6 +38,13 @@ std::wstring DropOneTrailingSlash(const std::wstring& path) {
     return path;
 }
 
+long long FileSize64(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA fad;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &fad)) return -1;
+    if (fad.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
+    return (long long)(((unsigned long long)fad.nFileSizeHigh << 32) | fad.nFileSizeLow);
+}
+
 bool PathExists(const std::wstring& path) {
     if (path.empty()) return false;
     WIN32_FIND_DATAW fd;

@@ -3,6 +3,8 @@
 #include <string>
 
 bool PathExists(const std::wstring& path);
+// A file's size; -1 for a folder or a file that cannot be read.
+long long FileSize64(const std::wstring& path);
 // A file, or a folder with everything in it; a link is removed as itself, never followed.
 bool DeletePath(const std::wstring& path);
 bool DeleteFolderTree(const std::wstring& folder);

@@ -112,7 +112,7 @@ void CMainFrameWnd::InitAfterShow() {
     StartBehaviorAndStatistics();
 
     InitDownloadManager();
-    VdFouncationHttpDownload::DownloadLogHook = &WriteDownloadLog;
+    VdFoundationHttpDownload::DownloadLogHook = &WriteDownloadLog;
     StartDetachedThread(&OldLogCleanupThread, nullptr);
     InitInstallDirEdit();
 

@@ -14,10 +14,10 @@
 #include "probes/vdutils.h"
 #include "ui/UIlib.h"
 
-namespace VdFouncationHttpDownload {
+namespace VdFoundationHttpDownload {
 class CMtHttpDownload;
 struct DownloadProgressInfo;
-}  // namespace VdFouncationHttpDownload
+}  // namespace VdFoundationHttpDownload
 
 // Window messages of the main window; numbers are fixed (other processes and the menu window
 // rely on them). A heap object passed in wParam belongs to the receiver.
@@ -136,8 +136,8 @@ public:
     static DWORD WINAPI RequestInstInfoThread(LPVOID hwnd);
     static DWORD WINAPI DownloadInstExeImp(LPVOID job);
     static DWORD WINAPI ManualInstallDownloadImp(LPVOID job);
-    static void OnDownloadProgress(const VdFouncationHttpDownload::DownloadProgressInfo* info, void* context);
-    void ShowProgress(const VdFouncationHttpDownload::DownloadProgressInfo& info);
+    static void OnDownloadProgress(const VdFoundationHttpDownload::DownloadProgressInfo* info, void* context);
+    void ShowProgress(const VdFoundationHttpDownload::DownloadProgressInfo& info);
     void ShowManualDownUI();
     void Prepare4QuitApp(int exitCode = 0);
 
@@ -179,7 +179,7 @@ public:
     long m_n_own_file_size = 0;
     CScopedHandle m_h_progress_mutex;
     // Created and deleted by the workflow (InitDownloadManager, ReleaseWorkflowResources).
-    VdFouncationHttpDownload::CMtHttpDownload* m_p_mt_download = nullptr;
+    VdFoundationHttpDownload::CMtHttpDownload* m_p_mt_download = nullptr;
 
     // ---- installation state ----
     wchar_t m_s_inst_folder[MAX_PATH] = {};

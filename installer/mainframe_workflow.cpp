@@ -24,8 +24,8 @@
 
 using namespace DuiLib;
 using namespace vdworkflow;
-using VdFouncationHttpDownload::CMtHttpDownload;
-using VdFouncationHttpDownload::DownloadProgressInfo;
+using VdFoundationHttpDownload::CMtHttpDownload;
+using VdFoundationHttpDownload::DownloadProgressInfo;
 
 namespace {
 
@@ -116,7 +116,7 @@ void InstallFeedback(CMainFrameWnd& w, bool success);
 void CMainFrameWnd::InitDownloadManager() {
     if (!m_p_mt_download) m_p_mt_download = new CMtHttpDownload();
     std::wstring out;
-    if (!VdFouncationHttpDownload::GetTempOutputPath(out)) WriteLogW(L"GetTempOutputPath failure\n");
+    if (!VdFoundationHttpDownload::GetTempOutputPath(out)) WriteLogW(L"GetTempOutputPath failure\n");
     wcsncpy(m_s_inst_exe, out.c_str(), MAX_PATH - 1);
     m_s_inst_exe[MAX_PATH - 1] = 0;
     // the handle, not the object: the callback runs on downloader threads

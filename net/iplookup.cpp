@@ -25,7 +25,7 @@ std::string CPublicIpLookup::GetPublicIp() {
         return cached;
     }
     std::string ip;
-    VdFouncationHttpDownload::CVdHttpGetRequest request;
+    VdFoundationHttpDownload::CVdHttpGetRequest request;
     if (request.SetRequest(m_s_ip_lookup_url.c_str(), nullptr) == 0 && request.Execute() == 0) {
         std::string found;
         if (ParseIpLookupAnswer(request.GetResponse(), found)) ip = found;

@@ -66,7 +66,7 @@ bool IsDebugEnv() {
 std::unique_ptr<InstServerInfo> CVdHttpGetRequest_2_Inst_Server_Info(const std::wstring& url) {
     try {
         WriteLogW(L"CVdHttpGetRequest_2_Inst_Server_Info request inst url:%s\n", url.c_str());
-        VdFouncationHttpDownload::CVdHttpGetRequest request;
+        VdFoundationHttpDownload::CVdHttpGetRequest request;
         request.SetRequest(url.c_str(), nullptr);
         int rc = request.Execute();
         if (rc != 0) {

@@ -7,7 +7,7 @@
 
 #include "base/scoped.h"
 
-namespace VdFouncationHttpDownload {
+namespace VdFoundationHttpDownload {
 
 // Receives every text of the download module; unset means the text is dropped.
 typedef void (*PFN_DOWNLOAD_LOG_HOOK)(const wchar_t* text);
@@ -105,4 +105,4 @@ private:
     std::string m_s_response;
 };
 
-}  // namespace VdFouncationHttpDownload
+}  // namespace VdFoundationHttpDownload

@@ -14,7 +14,7 @@
 #include "telemetry/telemetryutil.h"
 #include "vd_endpoints.h"
 
-namespace VdFouncationBehaviorGather {
+namespace VdFoundationBehaviorGather {
 
 namespace {
 
@@ -272,4 +272,4 @@ void CBehaviorQueue::LoadFromLocal() {
     DeleteFileW(path.c_str());
 }
 
-}  // namespace VdFouncationBehaviorGather
+}  // namespace VdFoundationBehaviorGather

@@ -13,7 +13,7 @@
 #include "telemetry/behaviorrecord.h"
 #include "telemetry/recordlist.h"
 
-namespace VdFouncationBehaviorGather {
+namespace VdFoundationBehaviorGather {
 
 // The product folder name (narrow, thread code page) that places "behavior.json" and finds
 // "test.ini"; "Vardo" until the main window sets it.
@@ -65,4 +65,4 @@ private:
     std::string m_s_url;
 };
 
-}  // namespace VdFouncationBehaviorGather
+}  // namespace VdFoundationBehaviorGather
