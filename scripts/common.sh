@@ -51,7 +51,7 @@ xvfb_start() {
         for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
         if kill -0 "$XVFB_PID" 2>/dev/null; then
             export DISPLAY=":$n"
-            if [ "${VD_TEST_WM:-}" = 1 ]; then wm_start; fi
+            if [ "${VD_TEST_WM:-1}" != 0 ]; then wm_start; fi
             return
         fi
     done
@@ -59,9 +59,8 @@ xvfb_start() {
     return 1
 }
 
-# A window manager on our own display (VD_TEST_WM=1), as on any desktop: without one Wine waits
-# about 2 s for an answer to every hide and destroy of a window. Not yet the default: some window
-# suites still find popups by their X geometry, which a window manager's frames change.
+# A window manager on our own display (VD_TEST_WM=0 leaves it out), as on any desktop: without one
+# Wine waits about 2 s for an answer to every hide and destroy of a window.
 WM_PID=""
 wm_start() {
     openbox --sm-disable </dev/null >/dev/null 2>&1 &

@@ -145,6 +145,13 @@ void CollectAccessibleControls(CControlUI* pRoot, std::vector<CControlUI*>& out)
     if (pRoot) pRoot->FindControl(CollectAccessible, &out, UIFIND_VISIBLE | UIFIND_ME_FIRST);
 }
 
+LONG AccChildId(CControlUI* pRoot, CControlUI* pControl) {
+    if (!pControl) return CHILDID_SELF;
+    std::vector<CControlUI*> list;
+    CollectAccessibleControls(pRoot, list);
+    return std::find(list.begin(), list.end(), pControl) == list.end() ? CHILDID_SELF : pControl->GetAccId();
+}
+
 LRESULT AccLresultFromObject(REFIID riid, WPARAM wParam, IUnknown* punk) {
     const TOleacc& o = Oleacc();
     return o.pLresultFromObject ? o.pLresultFromObject(riid, wParam, punk) : 0;
@@ -152,7 +159,73 @@ LRESULT AccLresultFromObject(REFIID riid, WPARAM wParam, IUnknown* punk) {
 
 // ---- the client's IAccessible ----------------------------------------------------------------
 
-class CAccessibleUI final : public IAccessible {
+namespace {
+
+// The children's ids as they were when cloned; the client's own cursor reads the live list.
+class CAccIdEnumUI final : public IEnumVARIANT {
+public:
+    CAccIdEnumUI(std::vector<LONG> ids, size_t pos) : m_ids(std::move(ids)), m_pos(pos) {}
+    CAccIdEnumUI(const CAccIdEnumUI&) = delete;
+    CAccIdEnumUI& operator=(const CAccIdEnumUI&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IEnumVARIANT)) return E_NOINTERFACE;
+        *ppv = static_cast<IEnumVARIANT*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
+    STDMETHODIMP_(ULONG) Release() override {
+        LONG n = InterlockedDecrement(&m_cRef);
+        if (n == 0) delete this;
+        return static_cast<ULONG>(n);
+    }
+    STDMETHODIMP Next(ULONG celt, VARIANT* rgVar, ULONG* pCeltFetched) override {
+        return NextIds(m_ids, m_pos, celt, rgVar, pCeltFetched);
+    }
+    STDMETHODIMP Skip(ULONG celt) override { return SkipIds(m_ids.size(), m_pos, celt); }
+    STDMETHODIMP Reset() override {
+        m_pos = 0;
+        return S_OK;
+    }
+    STDMETHODIMP Clone(IEnumVARIANT** ppEnum) override {
+        if (!ppEnum) return E_POINTER;
+        *ppEnum = new CAccIdEnumUI(m_ids, m_pos);
+        return S_OK;
+    }
+
+    static HRESULT SkipIds(size_t count, size_t& pos, ULONG celt) {
+        const size_t left = count - std::min(pos, count);
+        pos += std::min<size_t>(celt, left);
+        return celt <= left ? S_OK : S_FALSE;
+    }
+    static HRESULT NextIds(const std::vector<LONG>& ids, size_t& pos, ULONG celt, VARIANT* rgVar, ULONG* pFetched) {
+        if (pFetched) *pFetched = 0;
+        if (celt > 0 && !rgVar) return E_POINTER;
+        if (celt > 1 && !pFetched) return E_INVALIDARG;  // as documented: the count is needed then
+        ULONG n = 0;
+        for (; n < celt && pos < ids.size(); ++n, ++pos) {
+            VariantInit(&rgVar[n]);
+            rgVar[n].vt = VT_I4;
+            rgVar[n].lVal = ids[pos];
+        }
+        if (pFetched) *pFetched = n;
+        return n == celt ? S_OK : S_FALSE;
+    }
+
+private:
+    ~CAccIdEnumUI() = default;
+
+    LONG m_cRef = 1;
+    std::vector<LONG> m_ids;
+    size_t m_pos;
+};
+
+}  // namespace
+
+class CAccessibleUI final : public IAccessible, public IEnumVARIANT {
 public:
     explicit CAccessibleUI(CPaintManagerUI* pm) : m_pm(pm) {}
     CAccessibleUI(const CAccessibleUI&) = delete;
@@ -165,6 +238,11 @@ public:
         *ppv = nullptr;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IAccessible)) {
             *ppv = static_cast<IAccessible*>(this);
+            AddRef();
+            return S_OK;
+        }
+        if (IsEqualIID(riid, IID_IEnumVARIANT)) {
+            *ppv = static_cast<IEnumVARIANT*>(this);
             AddRef();
             return S_OK;
         }
@@ -367,19 +445,20 @@ public:
         CControlUI* c = nullptr;
         HRESULT hr = Check(varStart, c);
         if (hr != S_OK) return hr;
-        const long count = static_cast<long>(Children().size());
-        long target = 0;
+        const std::vector<CControlUI*> list = Children();
+        const long count = static_cast<long>(list.size());
+        long target = -1;  // a position in the list
         if (!c) {
-            if (navDir == NAVDIR_FIRSTCHILD) target = 1;
-            else if (navDir == NAVDIR_LASTCHILD) target = count;
+            if (navDir == NAVDIR_FIRSTCHILD) target = 0;
+            else if (navDir == NAVDIR_LASTCHILD) target = count - 1;
         } else {
-            long id = varStart.lVal;
-            if (navDir == NAVDIR_NEXT || navDir == NAVDIR_DOWN || navDir == NAVDIR_RIGHT) target = id + 1;
-            else if (navDir == NAVDIR_PREVIOUS || navDir == NAVDIR_UP || navDir == NAVDIR_LEFT) target = id - 1;
+            const long at = static_cast<long>(std::find(list.begin(), list.end(), c) - list.begin());
+            if (navDir == NAVDIR_NEXT || navDir == NAVDIR_DOWN || navDir == NAVDIR_RIGHT) target = at + 1;
+            else if (navDir == NAVDIR_PREVIOUS || navDir == NAVDIR_UP || navDir == NAVDIR_LEFT) target = at - 1;
         }
-        if (target < 1 || target > count) return S_FALSE;
+        if (target < 0 || target >= count) return S_FALSE;
         pvarEndUpAt->vt = VT_I4;
-        pvarEndUpAt->lVal = target;
+        pvarEndUpAt->lVal = list[target]->GetAccId();
         return S_OK;
     }
     STDMETHODIMP accHitTest(long xLeft, long yTop, VARIANT* pvarChild) override {
@@ -394,10 +473,8 @@ public:
         if (!PtInRect(&rc, pt)) return S_FALSE;
         std::vector<CControlUI*> list = Children();
         long id = CHILDID_SELF;
-        for (CControlUI* c = m_pm->FindControl(pt); c && id == CHILDID_SELF; c = c->GetParent()) {
-            auto it = std::find(list.begin(), list.end(), c);
-            if (it != list.end()) id = static_cast<long>(it - list.begin()) + 1;
-        }
+        for (CControlUI* c = m_pm->FindControl(pt); c && id == CHILDID_SELF; c = c->GetParent())
+            if (std::find(list.begin(), list.end(), c) != list.end()) id = c->GetAccId();
         pvarChild->vt = VT_I4;
         pvarChild->lVal = id;
         return S_OK;
@@ -427,8 +504,36 @@ public:
         return S_OK;
     }
 
+    // IEnumVARIANT: the children's ids, read from the live list at each step
+    STDMETHODIMP Next(ULONG celt, VARIANT* rgVar, ULONG* pCeltFetched) override {
+        if (pCeltFetched) *pCeltFetched = 0;
+        if (!Alive()) return RPC_E_DISCONNECTED;
+        return CAccIdEnumUI::NextIds(ChildIds(), m_nEnumPos, celt, rgVar, pCeltFetched);
+    }
+    STDMETHODIMP Skip(ULONG celt) override {
+        if (!Alive()) return RPC_E_DISCONNECTED;
+        return CAccIdEnumUI::SkipIds(Children().size(), m_nEnumPos, celt);
+    }
+    STDMETHODIMP Reset() override {
+        m_nEnumPos = 0;
+        return S_OK;
+    }
+    STDMETHODIMP Clone(IEnumVARIANT** ppEnum) override {
+        if (!ppEnum) return E_POINTER;
+        *ppEnum = nullptr;
+        if (!Alive()) return RPC_E_DISCONNECTED;
+        *ppEnum = new CAccIdEnumUI(ChildIds(), m_nEnumPos);
+        return S_OK;
+    }
+
 private:
     ~CAccessibleUI() = default;
+
+    std::vector<LONG> ChildIds() const {
+        std::vector<LONG> ids;
+        for (CControlUI* c : Children()) ids.push_back(c->GetAccId());
+        return ids;
+    }
 
     bool Alive() const { return m_pm && IsWindow(m_pm->GetPaintWindow()); }
     std::vector<CControlUI*> Children() const {
@@ -436,21 +541,16 @@ private:
         CollectAccessibleControls(m_pm->GetRoot(), list);
         return list;
     }
-    long IdOf(CControlUI* c) const {
-        if (!c) return CHILDID_SELF;
-        std::vector<CControlUI*> list = Children();
-        auto it = std::find(list.begin(), list.end(), c);
-        return it == list.end() ? CHILDID_SELF : static_cast<long>(it - list.begin()) + 1;
-    }
+    long IdOf(CControlUI* c) const { return AccChildId(m_pm->GetRoot(), c); }
     // CHILDID_SELF gives nullptr.
     bool Resolve(const VARIANT& v, CControlUI*& c) const {
         c = nullptr;
         if (v.vt != VT_I4) return false;
         if (v.lVal == CHILDID_SELF) return true;
-        std::vector<CControlUI*> list = Children();
-        if (v.lVal < 1 || v.lVal > static_cast<long>(list.size())) return false;
-        c = list[v.lVal - 1];
-        return true;
+        // a control that went away, or is on a page not shown, is not there
+        for (CControlUI* item : Children())
+            if (item->GetAccId() == v.lVal) c = item;
+        return c != nullptr;
     }
     HRESULT Check(const VARIANT& v, CControlUI*& c) const {
         if (!Alive()) return RPC_E_DISCONNECTED;
@@ -459,6 +559,7 @@ private:
 
     LONG m_cRef = 1;
     CPaintManagerUI* m_pm;
+    size_t m_nEnumPos = 0;
 };
 
 CAccessibleUI* CreateAccessible(CPaintManagerUI* pManager) { return new CAccessibleUI(pManager); }

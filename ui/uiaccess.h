@@ -1,5 +1,7 @@
 // What screen readers see of a window whose controls are windowless: one IAccessible for the
-// client area whose simple children are the visible controls, in layout order.
+// client area whose simple children are the visible controls, in layout order. A child's id is
+// its control's own (`CControlUI::GetAccId`), so it holds across page changes; the children are
+// listed through IEnumVARIANT, as ids are not positions.
 #pragma once
 #include <windows.h>
 
@@ -23,6 +25,8 @@ std::wstring GetAccDefaultAction(CControlUI* pControl);
 bool GetAccValue(CControlUI* pControl, std::wstring& value);
 // The controls a screen reader is shown: visible, not layouts, not unnamed decoration.
 void CollectAccessibleControls(CControlUI* pRoot, std::vector<CControlUI*>& out);
+// The child id a screen reader knows the control by; CHILDID_SELF when it is not shown to one.
+LONG AccChildId(CControlUI* pRoot, CControlUI* pControl);
 
 // oleacc.dll is not a KnownDLL: it is loaded on first use from the system folder only.
 LRESULT AccLresultFromObject(REFIID riid, WPARAM wParam, IUnknown* punk);

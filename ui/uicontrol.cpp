@@ -10,7 +10,14 @@
 
 namespace DuiLib {
 
-CControlUI::CControlUI() {}
+namespace {
+LONG NextAccId() {
+    static LONG s_nLast = 0;
+    return InterlockedIncrement(&s_nLast);  // positive: CHILDID_SELF is 0
+}
+}  // namespace
+
+CControlUI::CControlUI() : m_nAccId(NextAccId()) {}
 
 CControlUI::~CControlUI() {
     if (m_pManager) m_pManager->ReapObjects(this);

@@ -41,6 +41,9 @@ public:
     void SetVirtualWnd(const wchar_t* name) { m_sVirtualWnd = name ? name : L""; }
     // Attributes the framework does not know are kept and can be read back (e.g. "vdname").
     const wchar_t* GetCustomAttribute(const wchar_t* name) const;
+    // Screen readers keep a child id past the event that named it: one per control for the
+    // process's life, never reused, so an old id can only miss, never name another control.
+    LONG GetAccId() const { return m_nAccId; }
 
     // Colours and images.
     DWORD GetBkColor() const { return m_dwBackColor; }
@@ -131,6 +134,7 @@ protected:
     std::wstring m_sBkImage;
     std::map<std::wstring, std::wstring> m_mCustomAttrs;
     UINT_PTR m_pTag = 0;
+    const LONG m_nAccId;
     wchar_t m_chShortcut = 0;
     RECT m_rcItem = {0, 0, 0, 0};
     RECT m_rcPaint = {0, 0, 0, 0};

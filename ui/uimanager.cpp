@@ -451,11 +451,8 @@ void CPaintManagerUI::NotifyAccEvent(DWORD event, CControlUI* pControl) {
     if (!m_hWndPaint || !m_pRoot || !IsWindow(m_hWndPaint)) return;
     LONG id = CHILDID_SELF;
     if (pControl) {
-        std::vector<CControlUI*> list;
-        CollectAccessibleControls(m_pRoot, list);
-        auto it = std::find(list.begin(), list.end(), pControl);
-        if (it == list.end()) return;  // not shown to screen readers
-        id = static_cast<LONG>(it - list.begin()) + 1;
+        id = AccChildId(m_pRoot, pControl);
+        if (id == CHILDID_SELF) return;  // not shown to screen readers
     }
     ::NotifyWinEvent(event, m_hWndPaint, OBJID_CLIENT, id);
 }

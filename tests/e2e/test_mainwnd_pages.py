@@ -122,6 +122,7 @@ def test_success_page_and_its_experience_button(run):
 
 
 EVENT_OBJECT_REORDER, EVENT_OBJECT_FOCUS, EVENT_OBJECT_STATECHANGE = 0x8004, 0x8005, 0x800A
+E_INVALIDARG = 0x80070057
 
 
 def test_installation_through_the_accessibility_interface_alone(run):
@@ -129,7 +130,7 @@ def test_installation_through_the_accessibility_interface_alone(run):
     proc, win = run()
     rows = h.acc_dump(MAIN_CLASS, "main_welcome")
     assert all(r["name"] and r["role"] in h.ACC_ROLES for r in rows[1:]), rows
-    agree, install = h.acc_child(rows, "我同意"), h.acc_child(rows, "立刻安装")
+    agree, install, close = h.acc_child(rows, "我同意"), h.acc_child(rows, "立刻安装"), h.acc_child(rows, "关闭")
     assert "checked" in agree["states"] and "unavailable" not in install["states"]
     # unchecking gates the install button as a click does, and a screen reader hears both changes
     events = h.acc_do(MAIN_CLASS, "我同意", watch_ms=1500)
@@ -149,6 +150,10 @@ def test_installation_through_the_accessibility_interface_alone(run):
         return r if any(c["role"] == "progressbar" or c["name"].startswith("立即体验(") for c in r) else None
     rows = h.wait_for(installing_or_done, timeout=30)
     assert rows, "no page change after the install action"
+    # a screen reader looks a control up after the event: an id kept from the welcome page still
+    # names its control on the next page, and the agree box's, gone with its page, is refused
+    assert [r["id"] for r in rows if r["name"] == "关闭"] == [close["id"]]
+    assert h.acc_name(MAIN_CLASS, agree["id"])[0] == E_INVALIDARG
     bars = [r for r in rows if r["role"] == "progressbar"]
     if bars:
         h.acc_dump(MAIN_CLASS, "main_installing")

@@ -118,15 +118,21 @@ def click(display, x, y):
 
 
 def xwindow_at(display, rect):
-    """The X window Wine made for a Windows window with this screen rectangle."""
+    """The X window Wine made for a Windows window with this screen rectangle. Matched by size and
+    absolute position: a window manager reparents it into a frame, so its offset in its parent is
+    not its place on the screen. Of a frame, Wine's window and its client child, the named one holds
+    the picture; an unnamed popup (a menu) has no frame, and the outermost match is Wine's."""
     tree = subprocess.run(["xwininfo", "-root", "-tree"], env={**os.environ, "DISPLAY": display.display},
                           capture_output=True, text=True, timeout=20).stdout
-    want = "%dx%d+%d+%d" % (rect[2], rect[3], rect[0], rect[1])
+    found = []
     for line in tree.splitlines():
         parts = line.split()
-        if parts and parts[0].startswith("0x") and want in line.split(")")[-1]:
-            return parts[0]
-    return None
+        m = re.search(r"(\d+)x(\d+)[+-]-?\d+[+-]-?\d+\s+\+(-?\d+)\+(-?\d+)\s*$", line)
+        if parts and parts[0].startswith("0x") and m and \
+                tuple(int(v) for v in (m.group(3), m.group(4), m.group(1), m.group(2))) == tuple(rect):
+            found.append((parts[0], "(has no name)" not in line))
+    named = [wid for wid, has_name in found if has_name]
+    return (named or [wid for wid, _ in found] or [None])[0]
 
 
 def shot(display, name, rect, popups=()):
@@ -260,10 +266,15 @@ def test_message_box_and_menu_render(display, tmp_path, skinview_built):
                                         "尚未完成安装，您确定要取消吗？": ("statictext", set(), "-")})
     finally:
         view.stop()
-    view = View(display, tmp_path, "--menu", name="menu")
+    # opened by a click, as a person opens it: a menu opened at start-up is closed again when a
+    # window manager activates the new main window
+    view = View(display, tmp_path, "--menu-on-click", name="menu")
     try:
-        view.wait("^menu shown setting_menu$")
         main = view.rect("main")
+        view.wait("^ready$")
+        time.sleep(0.5)
+        click(display, main[0] + 1 + 378 + 130, main[1] + 14)  # settingbtn
+        view.wait("^menu shown setting_menu$")
         x, y = (int(v) for v in view.wait(r"^menu at (-?\d+),(-?\d+)$").groups())
         menu = view.rect("menu")
         assert (menu[0], menu[1]) == (x, y)
@@ -462,6 +473,9 @@ def test_hot_states_and_tooltips_follow_the_pointer(display, tmp_path, skinview_
         view.stop()
 
 
+EVENT_SYSTEM_MENUPOPUPSTART, EVENT_SYSTEM_MENUPOPUPEND, EVENT_OBJECT_FOCUS = 0x0006, 0x0007, 0x8005
+
+
 def test_menu_item_reports_once_and_closes(display, tmp_path, skinview_built):
     # opened from the settings button's click, as the main window does; the pointer then rests on
     # the button past the hover time, so its tooltip must not come up over the menu
@@ -470,16 +484,28 @@ def test_menu_item_reports_once_and_closes(display, tmp_path, skinview_built):
         main = view.rect("main")
         view.wait("^ready$")
         time.sleep(0.5)
-        click(display, main[0] + 1 + 378 + 130, main[1] + 14)  # settingbtn
-        view.wait("^menu shown setting_menu$")
-        x, y = (int(v) for v in view.wait(r"^menu at (-?\d+),(-?\d+)$").groups())
-        assert (x - main[0], y - main[1]) == (1 + 378 + 116, 27)  # the button's left and bottom edges
-        time.sleep(1.5)
-        click(display, x + 45, y + 12)
-        view.wait("^menu closed setting_menu$")
-        time.sleep(0.5)
+        with h.acc_watch() as heard:
+            click(display, main[0] + 1 + 378 + 130, main[1] + 14)  # settingbtn
+            view.wait("^menu shown setting_menu$")
+            x, y = (int(v) for v in view.wait(r"^menu at (-?\d+),(-?\d+)$").groups())
+            assert (x - main[0], y - main[1]) == (1 + 378 + 116, 27)  # the button's left and bottom edges
+            time.sleep(1.5)
+            item = h.acc_child(h.acc_dump("DuiLibMenuWnd"), "错误日志")
+            xdo(display, "key", "Down")  # the keyboard moves to the item: a screen reader hears it
+            time.sleep(0.5)
+            click(display, x + 45, y + 12)
+            view.wait("^menu closed setting_menu$")
+            time.sleep(0.5)
         reports = [l for l in view.lines() if l.startswith("menuitem ")]
         assert reports == ["menuitem itemclick setting_menuitem_collect_logs"]
+        # the menu is announced as a system menu is: start, the focused item, end, on one window
+        start = [e for e in heard.events if e[0] == EVENT_SYSTEM_MENUPOPUPSTART and e[3] == "DuiLibMenuWnd"]
+        assert len(start) == 1 and start[0][1] == 0, heard.events
+        menu_events = [e[:2] for e in heard.events if e[2] == start[0][2]]
+        on_item = (EVENT_OBJECT_FOCUS, int(item["id"]))
+        assert menu_events.count((EVENT_SYSTEM_MENUPOPUPEND, 0)) == 1 and on_item in menu_events, heard.events
+        assert menu_events.index((EVENT_SYSTEM_MENUPOPUPSTART, 0)) < menu_events.index(on_item) < \
+            menu_events.index((EVENT_SYSTEM_MENUPOPUPEND, 0)), heard.events
     finally:
         view.stop()
     # a click elsewhere closes the menu without a report

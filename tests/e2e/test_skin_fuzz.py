@@ -37,6 +37,14 @@ def build():
     return exe
 
 
+def write_seeds(corpus, seeds):
+    os.makedirs(corpus, exist_ok=True)
+    for i, seed in enumerate(seeds):
+        with open(os.path.join(corpus, "seed%d" % i), "wb") as f:
+            f.write(seed)
+    return corpus
+
+
 def run_fuzzer(exe, corpus, crashes, seconds, max_len, extra=(), env=None):
     """One bounded libFuzzer run; returns (exit code, executions, log)."""
     os.makedirs(crashes, exist_ok=True)
@@ -51,11 +59,7 @@ def run_fuzzer(exe, corpus, crashes, seconds, max_len, extra=(), env=None):
 
 def test_parsers_survive_fuzzing():
     exe = build()
-    corpus = os.path.join(OUT, "corpus")
-    os.makedirs(corpus, exist_ok=True)
-    for i, seed in enumerate(SEEDS):
-        with open(os.path.join(corpus, "seed%d" % i), "wb") as f:
-            f.write(seed)
+    corpus = write_seeds(os.path.join(OUT, "corpus"), SEEDS)
     for xml in glob.glob(os.path.join(ROOT, "skin", "*.xml")):
         with open(xml, "rb") as src, open(os.path.join(corpus, "markup_" + os.path.basename(xml)), "wb") as f:
             f.write(b"\x00" + src.read())
@@ -106,11 +110,7 @@ def build_inputs():
 def test_input_parsers_survive_fuzzing(name):
     exe = build_inputs()
     number, seeds = INPUT_TARGETS[name]
-    corpus = os.path.join(OUT, "corpus_" + name)
-    os.makedirs(corpus, exist_ok=True)
-    for i, seed in enumerate(seeds):
-        with open(os.path.join(corpus, "seed%d" % i), "wb") as f:
-            f.write(seed)
+    corpus = write_seeds(os.path.join(OUT, "corpus_" + name), seeds)
     rc, execs, log = run_fuzzer(exe, corpus, os.path.join(OUT, "crashes_" + name), INPUT_SECONDS, 4096,
                                 env=dict(os.environ, VD_FUZZ_TARGET=str(number)))
     with open(os.path.join(ROOT, "build", "artifacts", "input_fuzz_%s.txt" % name), "w") as f:
@@ -129,7 +129,7 @@ JSON_SEEDS = [b"[0, -0, -0.0, 0e0, -0e-0, 1E+2, 1e-2, 1.5e308, 1e309, -1e400, 1e
               b"-9223372036854775809, 99999999999999999999, 12345678901234567890123]",
               b"[0.1, 3.14159265358979323846264338327950288, 1e, 1e+, 1., -, 00012, 1.e5]",
               b'{"a": [1, 2.5, "x\\u00e9"], "b": {"c": null, "d": true}, "n": -12.5e-3}',
-              b"[1] // tail\n/* c */ {\"k\": 1e-310}"]
+              b"[1] // tail\n/* c */ {\"k\": 1e-310}", b"[58.01\r"]
 
 
 def build_json_diff():
@@ -166,11 +166,7 @@ def build_json_diff():
 
 def test_jsoncpp_patch_changes_nothing():
     exe = build_json_diff()
-    corpus = os.path.join(OUT, "corpus_jsoncpp_diff")
-    os.makedirs(corpus, exist_ok=True)
-    for i, seed in enumerate(JSON_SEEDS):
-        with open(os.path.join(corpus, "seed%d" % i), "wb") as f:
-            f.write(seed)
+    corpus = write_seeds(os.path.join(OUT, "corpus_jsoncpp_diff"), JSON_SEEDS)
     rc, execs, log = run_fuzzer(exe, corpus, os.path.join(OUT, "crashes_jsoncpp_diff"), INPUT_SECONDS, 4096,
                                 ["-dict=" + os.path.join(ROOT, "tests", "fuzz", "json_numbers.dict")])
     with open(os.path.join(ROOT, "build", "artifacts", "jsoncpp_diff_fuzz.txt"), "w") as f:

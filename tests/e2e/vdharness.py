@@ -3,6 +3,7 @@
 Each test starts from clean data folders; every Wine process is bounded by a timeout."""
 import datetime
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -260,6 +261,42 @@ def acc_do(cls, name, watch_ms=0):
     return events
 
 
+def acc_name(cls, child_id):
+    """(result, name) of get_accName for a child id a screen reader kept from earlier."""
+    rc, out = run(os.path.join(BIN, "accdriver.exe"), ["name", cls, str(child_id)], timeout=30)
+    assert rc == 0, "accdriver name %s %s: %d %s" % (cls, child_id, rc, out)
+    hr = re.search(r"^hr=(0x[0-9a-f]+)\r?$", out, re.M)
+    name = re.search(r"^name=(.*?)\r?$", out, re.M)
+    return int(hr.group(1), 16), name.group(1) if name else ""
+
+
+class acc_watch:
+    """The menu and focus WinEvents a screen reader hears from any window of the prefix while the
+    block runs (accdriver.exe watch, at most `limit_ms`): afterwards `events` holds
+    (event, child, hwnd, class) tuples."""
+
+    def __init__(self, limit_ms=20000):
+        self.limit_ms = limit_ms
+        self.events = []
+
+    def __enter__(self):
+        self.proc = subprocess.Popen(["wine", os.path.join(BIN, "accdriver.exe"), "watch", str(self.limit_ms)],
+                                     env=wine_env(), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, start_new_session=True)
+        # the driver ends on its own after the limit, so this read is bounded too
+        assert self.proc.stdout.readline().strip() == b"watching", "the WinEvent hooks were refused"
+        return self
+
+    def __exit__(self, *exc):
+        time.sleep(1.0)  # events are delivered out of context, a little later
+        stop(self.proc)
+        for line in self.proc.stdout.read().decode("utf-8", "replace").splitlines():
+            m = re.match(r"event=(0x[0-9a-f]+) child=(-?\d+) hwnd=(\S+) class=(.*?)\r?$", line)
+            if m:
+                self.events.append((int(m.group(1), 16), int(m.group(2)), m.group(3), m.group(4)))
+        self.proc.stdout.close()
+
+
 def acc_set(cls, name, text):
     """put_accValue on the named child (what a screen reader's user types into an edit box)."""
     rc, out = run(os.path.join(BIN, "accdriver.exe"), ["set", cls, name, text], timeout=30)
@@ -364,7 +401,7 @@ class Xvfb:
                     and self.proc.poll() is None and self._lock_pid(n) == self.proc.pid:
                 time.sleep(0.2)
                 self.display = ":%d" % n
-                if os.environ.get("VD_TEST_WM") == "1":
+                if os.environ.get("VD_TEST_WM", "1") != "0":
                     self.wm = start_window_manager(self.display)
                 return self
             if self.proc.poll() is None:

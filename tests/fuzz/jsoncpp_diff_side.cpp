@@ -52,7 +52,11 @@ void Describe(bool ok, const std::string& errors, const Json::Value& root, std::
 
 std::string VD_DIFF_SIDE(const uint8_t* data, size_t size) {
     std::string out;
-    const char* begin = reinterpret_cast<const char*>(data);
+    // held in a std::string, as every caller of ours holds its text: jsoncpp 1.9.5 reads the byte
+    // after a document that ends in CR when it places an error (getLocationLineAndColumn), which
+    // is then the string's terminating NUL
+    const std::string doc(reinterpret_cast<const char*>(data), size);
+    const char* begin = doc.data();
     try {
         for (int strict = 0; strict < 2; ++strict) {
             Json::CharReaderBuilder builder;

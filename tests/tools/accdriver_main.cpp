@@ -7,6 +7,9 @@
 //                                 then prints the window's WinEvents for that many milliseconds
 //   accdriver hit CLASS X Y       the child under a screen point
 //   accdriver set CLASS NAME TEXT put_accValue on the first edit box with that name
+//   accdriver name CLASS ID       get_accName of a child id kept from earlier: its result and the name
+//   accdriver watch MS            prints "watching", then for MS milliseconds the menu and focus
+//                                 WinEvents of every window (event, child, window, its class)
 // Exit codes: 0 done, 2 usage, 3 no such window, 4 no accessible object, 5 no such child,
 // 6 the action failed.
 #include <windows.h>
@@ -14,6 +17,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -71,6 +75,27 @@ void CALLBACK OnWinEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG idObject, L
     fflush(stdout);
 }
 
+void CALLBACK OnAnyWinEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG idObject, LONG idChild, DWORD, DWORD) {
+    if (idObject != OBJID_CLIENT) return;
+    wchar_t cls[128] = L"?";
+    if (!GetClassNameW(hwnd, cls, 128)) lstrcpyW(cls, L"?");  // a closing menu may be gone already
+    printf("event=0x%04lx child=%ld hwnd=%p class=%ls\n", static_cast<unsigned long>(event), static_cast<long>(idChild),
+           static_cast<void*>(hwnd), cls);
+    fflush(stdout);
+}
+
+// Out-of-context events arrive as messages to this thread.
+void PumpFor(DWORD ms) {
+    const DWORD end = GetTickCount() + ms;
+    for (;;) {
+        const LONG left = static_cast<LONG>(end - GetTickCount());
+        if (left <= 0) break;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+}
+
 VARIANT Child(long id) {
     VARIANT v;
     VariantInit(&v);
@@ -102,6 +127,22 @@ std::wstring Line(IAccessible* acc, long id) {
     return line + L"\n";
 }
 
+// The children's ids as a screen reader gets them (AccessibleChildren: the object's IEnumVARIANT).
+std::vector<long> ChildIds(IAccessible* acc) {
+    long count = 0;
+    acc->get_accChildCount(&count);
+    std::vector<long> ids;
+    if (count <= 0) return ids;
+    std::vector<VARIANT> kids(static_cast<size_t>(count));
+    long got = 0;
+    if (FAILED(AccessibleChildren(acc, 0, count, kids.data(), &got))) return ids;
+    for (long i = 0; i < got; ++i) {
+        if (kids[i].vt == VT_I4) ids.push_back(kids[i].lVal);
+        VariantClear(&kids[i]);
+    }
+    return ids;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -110,6 +151,19 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const std::wstring cmd = argv[1];
+    if (cmd == L"watch") {
+        HWINEVENTHOOK menu = SetWinEventHook(EVENT_SYSTEM_MENUPOPUPSTART, EVENT_SYSTEM_MENUPOPUPEND, nullptr,
+                                             OnAnyWinEvent, 0, 0, WINEVENT_OUTOFCONTEXT);
+        HWINEVENTHOOK focus =
+            SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_FOCUS, nullptr, OnAnyWinEvent, 0, 0, WINEVENT_OUTOFCONTEXT);
+        if (!menu || !focus) return 6;
+        printf("watching\n");
+        fflush(stdout);
+        PumpFor(static_cast<DWORD>(_wtoi(argv[2])));
+        UnhookWinEvent(menu);
+        UnhookWinEvent(focus);
+        return 0;
+    }
     HWND hwnd = FindWindowW(argv[2], nullptr);
     if (!hwnd) {
         printf("found=0\n");
@@ -122,14 +176,12 @@ int wmain(int argc, wchar_t** argv) {
         printf("accessible=0\n");
         rc = 4;
     } else if (cmd == L"dump") {
-        long count = 0;
-        acc->get_accChildCount(&count);
         Out(Line(acc, CHILDID_SELF));
-        for (long i = 1; i <= count; ++i) Out(Line(acc, i));
+        for (long id : ChildIds(acc)) Out(Line(acc, id));
     } else if (cmd == L"set" && argc > 4) {
-        long count = 0, found = 0;
-        acc->get_accChildCount(&count);
-        for (long i = 1; i <= count && !found; ++i) {
+        long found = 0;
+        for (long i : ChildIds(acc)) {
+            if (found) break;
             // a label may carry the edit box's name too: the editable one is meant
             VARIANT role;
             VariantInit(&role);
@@ -147,14 +199,13 @@ int wmain(int argc, wchar_t** argv) {
             rc = hr == S_OK ? 0 : 6;
         }
     } else if (cmd == L"do" && argc > 3) {
-        long count = 0, found = 0;
-        acc->get_accChildCount(&count);
+        long found = 0;
         std::wstring want = argv[3];
         const bool prefix = !want.empty() && want.back() == L'*';
         if (prefix) want.pop_back();
-        for (long i = 1; i <= count && !found; ++i) {
+        for (long i : ChildIds(acc)) {
             const std::wstring name = Name(acc, i);
-            if (prefix ? name.compare(0, want.size(), want) == 0 : name == want) found = i;
+            if (!found && (prefix ? name.compare(0, want.size(), want) == 0 : name == want)) found = i;
         }
         if (!found) {
             rc = 5;
@@ -172,18 +223,15 @@ int wmain(int argc, wchar_t** argv) {
             printf("child=%ld hr=0x%08lx\n", found, static_cast<unsigned long>(hr));
             rc = hr == S_OK ? 0 : 6;
             if (hook) {
-                // out-of-context events arrive as messages to this thread
-                const DWORD end = GetTickCount() + static_cast<DWORD>(watchMs);
-                for (;;) {
-                    const LONG left = static_cast<LONG>(end - GetTickCount());
-                    if (left <= 0) break;
-                    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
-                    MSG msg;
-                    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-                }
+                PumpFor(static_cast<DWORD>(watchMs));
                 UnhookWinEvent(hook);
             }
         }
+    } else if (cmd == L"name" && argc > 3) {
+        BSTR b = nullptr;
+        HRESULT hr = acc->get_accName(Child(_wtoi(argv[3])), &b);
+        printf("hr=0x%08lx\n", static_cast<unsigned long>(hr));
+        Out(L"name=" + Take(b) + L"\n");
     } else if (cmd == L"hit" && argc > 4) {
         VARIANT v;
         VariantInit(&v);
