@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "app/silent.h"
 #include "installer/wakeup.h"
 #include "installer/mainframe.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "net/vdhttp.h"
 #include "payload/vdbizhandler.h"
 #include "probes/delayload.h"
@@ -84,7 +84,7 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
     WriteLogW(L"is 64 os:%d...\n", IsNativeOs64() ? 1 : 0);
     // six sections and the two telemetry posts, all through one proxy where there is one
     const DWORD conns = 8;
-    const int taken = VdFouncationHttpDownload::SetWinInetConnectionLimits(conns);
+    const int taken = VdFoundationHttpDownload::SetWinInetConnectionLimits(conns);
     WriteLogW(L"wininet connection limits:%u,server:%d,1.0 server:%d,proxy:%d\n", (unsigned)conns, taken & 1,
               (taken >> 1) & 1, (taken >> 2) & 1);
 

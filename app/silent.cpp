@@ -5,7 +5,7 @@
 #include "app/cmdparams.h"
 #include "installer/instjob.h"
 #include "installer/workflow_rules.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "payload/vdbizhandler.h"
 #include "probes/pesign.h"
 #include "probes/vdutils.h"

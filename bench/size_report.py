@@ -15,7 +15,7 @@ BUILD = os.path.join(ROOT, "build", "cmake")
 
 # object file name -> room, from the source tree
 ROOMS = {}
-for room in ("app", "payload", "local", "net", "installer", "telemetry", "probes", "ui"):
+for room in ("app", "payload", "local", "net", "installer", "telemetry", "probes", "ui", "base"):
     for dirpath, _, files in os.walk(os.path.join(ROOT, room)):
         for f in files:
             if f.endswith((".cpp", ".c", ".rc")):
@@ -31,8 +31,8 @@ def owner(path):
     m = re.search(r"([^/\\]+)\.a\(([^)]+)\)$", path)
     if m:
         lib, member = m.group(1), m.group(2)
-        if lib == "libvdcore":
-            return "ours", ROOMS.get(member, "?")
+        if lib.startswith("libvd_"):  # one library per room
+            return "ours", ROOMS.get(member, lib[len("libvd_"):])
         if lib in ("libjsoncpp",):
             return "jsoncpp", None
         if lib in ("libz", "libminizip"):

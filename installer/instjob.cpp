@@ -6,10 +6,10 @@
 #include "installer/messages.h"
 #include "local/cleanup.h"
 #include "local/inifile.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "probes/base64.h"
 #include "probes/fileversion.h"
-#include "probes/md5.h"
+#include "base/md5.h"
 #include "probes/pesign.h"
 #include "probes/userlaunch.h"
 #include "probes/vdutils.h"
@@ -82,24 +82,6 @@ std::wstring SettleInstallFolder(const InstallFolderInputs& in, const InstServer
     if (!ApplyCmdInstallDir(in.cmdDir, folder) && !in.cmdDir.empty())
         WriteLogW(L"install path without a drive ignored:%s\n", in.cmdDir.c_str());
     return folder;
-}
-
-std::string GetFileMd5W(const std::wstring& path) {
-    if (path.empty()) return std::string();
-    CScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file.Valid()) return std::string();
-    CMd5 md5;
-    std::vector<unsigned char> buf(1 << 16);
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file.Get(), buf.data(), (DWORD)buf.size(), &got, nullptr)) return std::string();
-        if (got == 0) break;
-        md5.Update(buf.data(), got);
-    }
-    unsigned char digest[16];
-    md5.Final(digest);
-    return Md5DigestToHex(digest);
 }
 
 PackageCheck CheckPackageDigest(const std::wstring& path, long long serverSize, bool keepCache,

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/md5.h"
 #include "net/serverinfo.h"
 #include "installer/workflow_rules.h"
 
@@ -34,9 +35,6 @@ struct InstallFolderInputs {
 std::wstring SettleInstallFolder(const InstallFolderInputs& in, const InstServerInfo& info);
 
 // ---- package checks --------------------------------------------------------------------------
-// Digest of a file read by its wide path; empty text when it cannot be read.
-std::string GetFileMd5W(const std::wstring& path);
-
 enum class PackageCheck { Valid, Missing, Mismatch, BadSignature };
 // Compares the package's digest with the server's, then checks its signature. A mismatching or
 // refused file is deleted; after a download (keepCache false) `cleanupTempCache` also discards the

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "probes/vdutils.h"
 
 extern "C" {

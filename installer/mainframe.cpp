@@ -10,7 +10,7 @@
 #include "installer/wakeup.h"
 #include "installer/workflow_rules.h"
 #include "local/cleanup.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "net/mtdownload.h"
 #include "payload/vdbizhandler.h"
 #include "probes/vdutils.h"
@@ -98,7 +98,7 @@ void CMainFrameWnd::InitAfterShow() {
     flow.StartBehaviorAndStatistics();
 
     flow.InitDownloadManager();
-    VdFouncationHttpDownload::DownloadLogHook = &WriteDownloadLog;
+    VdFoundationHttpDownload::DownloadLogHook = &WriteDownloadLog;
     if (!vdthread::StartDetachedWorker([] { CheckOldLogFile(); }))
         WriteLogW(L"CheckOldLogFile create failure,err:%d\n", (int)GetLastError());
     flow.FillInstallDir(false);

@@ -6,7 +6,7 @@
 #include "installer/logarchive.h"
 #include "installer/mainframe.h"
 #include "installer/msgbox.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "probes/hostinfo.h"
 #include "probes/vdutils.h"
 #include "vd_endpoints.h"

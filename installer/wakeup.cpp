@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 
 void SendWakeUp(HWND target) {
     static const wchar_t kText[] = L"2Foreground";

@@ -4,7 +4,7 @@
 #include "installer/workflow_rules.h"
 #include "local/cleanup.h"
 #include "local/inifile.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "net/mtdownload.h"
 #include "payload/vdbizhandler.h"
 #include "probes/hostinfo.h"
@@ -14,8 +14,8 @@
 #include "vd_endpoints.h"
 
 using namespace vdworkflow;
-using VdFouncationHttpDownload::CMtHttpDownload;
-using VdFouncationHttpDownload::DownloadProgressInfo;
+using VdFoundationHttpDownload::CMtHttpDownload;
+using VdFoundationHttpDownload::DownloadProgressInfo;
 
 namespace {
 
@@ -178,7 +178,7 @@ void CWorkflow::StartBehaviorAndStatistics() {
 void CWorkflow::InitDownloadManager() {
     if (!m_p_mt_download) m_p_mt_download.reset(new CMtHttpDownload());
     std::wstring out;
-    if (!VdFouncationHttpDownload::GetTempOutputPath(out)) WriteLogW(L"GetTempOutputPath failure\n");
+    if (!VdFoundationHttpDownload::GetTempOutputPath(out)) WriteLogW(L"GetTempOutputPath failure\n");
     m_s_inst_exe = out.substr(0, MAX_PATH - 1);
     m_p_mt_download->SetProgressCallback(&OnDownloadProgress, m_view.WorkerTarget());
 }

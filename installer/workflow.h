@@ -20,10 +20,10 @@
 #include "net/dlstatus.h"
 #include "net/serverinfo.h"
 
-namespace VdFouncationHttpDownload {
+namespace VdFoundationHttpDownload {
 class CMtHttpDownload;
 struct DownloadProgressInfo;
-}  // namespace VdFouncationHttpDownload
+}  // namespace VdFoundationHttpDownload
 
 // What the download worker decided, for the window's thread to carry out (WM_USER_START_DOWNLOAD).
 struct DownloadOrder;
@@ -114,7 +114,7 @@ public:
     void OnExperienceNow();
 
     // ---- the steps behind them ----
-    void ProgressArrived(const VdFouncationHttpDownload::DownloadProgressInfo& info);
+    void ProgressArrived(const VdFoundationHttpDownload::DownloadProgressInfo& info);
     void InstallFeedback(bool success);
     void PrepareExecvdInstExe(const wchar_t* setupPath);
     bool ValidInstExe(const wchar_t* path, long long serverSize, bool keepCache, const std::wstring& serverMd5);
@@ -134,7 +134,7 @@ private:
     void ServerInfoArrived(bool sdxz, const InstServerInfo& rec);
     void DownloadRequested(bool automaticRestart);
     void StartOrderedDownload(DownloadOrder& order);
-    void ShowProgress(const VdFouncationHttpDownload::DownloadProgressInfo& info);
+    void ShowProgress(const VdFoundationHttpDownload::DownloadProgressInfo& info);
     void ShowStatusRecord(DownloadStatus status);
     void FailurePage(const wchar_t* label);
     void DownloadFailed(const wchar_t* label);
@@ -145,7 +145,7 @@ private:
 
     IWorkflowView& m_view;
     WorkflowOptions m_options;
-    std::unique_ptr<VdFouncationHttpDownload::CMtHttpDownload> m_p_mt_download;
+    std::unique_ptr<VdFoundationHttpDownload::CMtHttpDownload> m_p_mt_download;
     std::unique_ptr<InstServerInfo> m_p_inst_server_info;
     std::unique_ptr<InstServerInfo> m_p_inst_sdxz_info;
 

@@ -1,6 +1,6 @@
 #include "installer/workflow_rules.h"
 
-#include "probes/vdversion.h"
+#include "base/vdversion.h"
 
 #include <cstdio>
 #include <cwchar>

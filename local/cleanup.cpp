@@ -5,12 +5,17 @@
 #include <cstdlib>
 #include <vector>
 
-#include "local/vdlog.h"
-#include "probes/safefs.h"
-#include "probes/vdutils.h"
-#include "probes/vdversion.h"
+#include "base/files.h"
+#include "base/safefs.h"
+#include "base/scoped.h"
+#include "base/vdlog.h"
+#include "base/vdversion.h"
+#include "vd_endpoints.h"
 
 namespace {
+
+// a log file lives three days
+constexpr double kLogKeepSeconds = 3 * 24 * 60 * 60;
 
 std::vector<std::wstring> SplitAll(const std::wstring& text, const std::wstring& delimiter) {
     return SplitByDelimiter(text + delimiter, delimiter);
@@ -43,7 +48,7 @@ std::wstring CutAtDot(const std::wstring& s) {
 
 std::wstring CachedSetupFileName(bool x64, const std::wstring& sub, const std::wstring& version) {
     const wchar_t* arch = x64 ? L"x64" : L"x86";
-    if (sub == L"Vardo") return L"vardo_pamo_" + version + L"_" + arch + L".exe";
+    if (sub == VD_PRODUCT_NAME) return L"vardo_pamo_" + version + L"_" + arch + L".exe";
     return sub + L"_Setup_" + version + L"_" + arch + L".exe";
 }
 
@@ -86,11 +91,11 @@ bool IsExpiredLogName(const std::wstring& name, const std::tm& now) {
     nowCopy.tm_isdst = -1;
     time_t a = mktime(&then), b = mktime(&nowCopy);
     if (a == (time_t)-1 || b == (time_t)-1) return false;
-    return difftime(b, a) >= 259200.0;
+    return difftime(b, a) >= kLogKeepSeconds;
 }
 
 void CheckOldLogFile() {
-    std::wstring folder = GetInstallerDataFolder(L"Vardo");
+    std::wstring folder = GetInstallerDataFolder(VD_PRODUCT_NAME);
     if (folder.empty()) return;
     std::vector<std::wstring> names = ListFilesWithExt(folder, L"log");
     time_t t = time(nullptr);
@@ -107,7 +112,7 @@ void CheckOldLogFile() {
 bool IsOutdatedCachedExe(const std::wstring& name, bool x64, const std::wstring& sub, const std::wstring& version) {
     std::vector<std::wstring> pieces = SplitAll(name, L"_");
     if (pieces.size() < 4) return false;
-    if (sub == L"Vardo" && pieces[1].find(L"pamo") == std::wstring::npos) return false;
+    if (sub == VD_PRODUCT_NAME && pieces[1].find(L"pamo") == std::wstring::npos) return false;
     std::wstring tag = CutAtDot(pieces[3]);
     bool sameArch = (tag.find(L"x64") != std::wstring::npos && x64) || (tag.find(L"x86") != std::wstring::npos && !x64);
     if (!sameArch) return false;

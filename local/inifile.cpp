@@ -5,7 +5,8 @@
 #include <mutex>
 #include <vector>
 
-#include "local/vdlog.h"
+#include "base/scoped.h"
+#include "base/vdlog.h"
 
 void _tIniReaderWriter::WriteString(const wchar_t* section, const wchar_t* key, const wchar_t* value) {
     // a line break in a value typed or set from outside would write keys of its own
@@ -17,12 +18,11 @@ void _tIniReaderWriter::WriteString(const wchar_t* section, const wchar_t* key, 
     // The profile functions write a new file in the ANSI code page, which loses a folder name in
     // another script. Started as UTF-16 with a byte-order mark, the file stays Unicode.
     if (GetFileAttributesW(m_s_path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        HANDLE h = CreateFileW(m_s_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
+        CScopedHandle h(CreateFileW(m_s_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (h) {
             static const unsigned char kBom[2] = {0xFF, 0xFE};
             DWORD written = 0;
-            WriteFile(h, kBom, sizeof(kBom), &written, nullptr);
-            CloseHandle(h);
+            WriteFile(h.Get(), kBom, sizeof(kBom), &written, nullptr);
         }
     }
     WritePrivateProfileStringW(section, key, value, m_s_path.c_str());

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <string>
 
+#include "vd_endpoints.h"
+
 class _tIniReaderWriter {
 public:
     explicit _tIniReaderWriter(const std::wstring& path) : m_s_path(path) {}
@@ -48,7 +50,7 @@ public:
 
 private:
     CInstConfig() = default;
-    bool Flag(const wchar_t* key, const wchar_t* sub = L"Vardo");
+    bool Flag(const wchar_t* key, const wchar_t* sub = VD_PRODUCT_NAME);
     // With m_mutex held.
     _tIniReaderWriter* PmConfigLocked(const wchar_t* sub);
 

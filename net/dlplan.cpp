@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace VdFouncationHttpDownload {
+namespace VdFoundationHttpDownload {
 
 std::vector<VdSectionPlan> PlanSections(uint64_t total, int n) {
     if (n < 1) n = 1;
@@ -76,4 +76,4 @@ bool ParseContentRangeFirst(const std::string& value, uint64_t& first) {
     return true;
 }
 
-}  // namespace VdFouncationHttpDownload
+}  // namespace VdFoundationHttpDownload

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace VdFouncationHttpDownload {
+namespace VdFoundationHttpDownload {
 
 // Every range asks for kRangeStep + 1 bytes: both positions of a Range header are inclusive.
 const int64_t kRangeStep = 131072;
@@ -46,4 +46,4 @@ std::wstring PartFilePath(const std::wstring& folder, const std::wstring& base, 
 // First position of a "Content-Range: bytes FIRST-LAST/SIZE" value; false when it names none.
 bool ParseContentRangeFirst(const std::string& value, uint64_t& first);
 
-}  // namespace VdFouncationHttpDownload
+}  // namespace VdFoundationHttpDownload

@@ -6,54 +6,43 @@
 
 namespace Utilities {
 
-CGenericHttp::CGenericHttp() : m_dw_owner_thread(0), m_b_cancelled(false), m_dw_last_error(0) {
-    InitializeCriticalSection(&m_cs);
-    InitializeCriticalSection(&m_cs_handles);
-}
+CGenericHttp::CGenericHttp() : m_dw_owner_thread(0), m_b_cancelled(false), m_dw_last_error(0) {}
 
-CGenericHttp::~CGenericHttp() {
-    ResetHandles();
-    DeleteCriticalSection(&m_cs_handles);
-    DeleteCriticalSection(&m_cs);
-}
+CGenericHttp::~CGenericHttp() { ResetHandles(); }
 
 bool CGenericHttp::KeepHandle(CScopedInternetHandle& slot, HINTERNET h) {
-    EnterCriticalSection(&m_cs_handles);
-    bool keep = h && !m_b_cancelled;
+    CScopedInternetHandle opened(h);
+    std::lock_guard<std::mutex> lock(m_mtx_handles);
+    bool keep = opened && !m_b_cancelled;
     if (keep) {
-        slot.Reset(h);
-    } else if (h) {
-        InternetCloseHandle(h);
+        slot = std::move(opened);
+    } else if (opened) {
+        opened.Reset();
         SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
     }
-    LeaveCriticalSection(&m_cs_handles);
     return keep;
 }
 
 HINTERNET CGenericHttp::PeekHandle(const CScopedInternetHandle& slot) {
-    EnterCriticalSection(&m_cs_handles);
-    HINTERNET h = slot.Get();
-    LeaveCriticalSection(&m_cs_handles);
-    return h;
+    std::lock_guard<std::mutex> lock(m_mtx_handles);
+    return slot.Get();
 }
 
 void CGenericHttp::ResetHandles() {
-    EnterCriticalSection(&m_cs_handles);
+    std::lock_guard<std::mutex> lock(m_mtx_handles);
     m_h_request.Reset();
     m_h_connection.Reset();
     m_h_session.Reset();
-    LeaveCriticalSection(&m_cs_handles);
 }
 
 void CGenericHttp::CancelInFlight() {
-    EnterCriticalSection(&m_cs_handles);
+    std::lock_guard<std::mutex> lock(m_mtx_handles);
     if (m_dw_owner_thread) {
         m_b_cancelled = true;
         m_h_request.Reset();
         m_h_connection.Reset();
         m_h_session.Reset();
     }
-    LeaveCriticalSection(&m_cs_handles);
 }
 
 CGenericHttp& GetGenericHttp() {
@@ -92,24 +81,24 @@ int CGenericHttp::Connect(const char* host, INTERNET_PORT port) {
     }
     m_dw_last_error = GetLastError();
     if (!m_dw_last_error) m_dw_last_error = ERROR_INTERNET_OPERATION_CANCELLED;
-    EnterCriticalSection(&m_cs_handles);
+    std::lock_guard<std::mutex> lock(m_mtx_handles);
     m_h_connection.Reset();
     m_h_session.Reset();
-    LeaveCriticalSection(&m_cs_handles);
     return 0;
 }
 
 int CGenericHttp::Post(const char* url, const char* body, DWORD length) {
-    EnterCriticalSection(&m_cs);
+    m_mtx_hold.lock();
     if (m_dw_owner_thread == GetCurrentThreadId()) {
         // a Post without Close before it: keep one hold, drop the stale handles
-        LeaveCriticalSection(&m_cs);
+        m_mtx_hold.unlock();
         ResetHandles();
     }
-    EnterCriticalSection(&m_cs_handles);
-    m_dw_owner_thread = GetCurrentThreadId();
-    m_b_cancelled = false;
-    LeaveCriticalSection(&m_cs_handles);
+    {
+        std::lock_guard<std::mutex> lock(m_mtx_handles);
+        m_dw_owner_thread = GetCurrentThreadId();
+        m_b_cancelled = false;
+    }
 
     std::string scheme, host, path;
     INTERNET_PORT port = 0;
@@ -152,15 +141,16 @@ int CGenericHttp::Post(const char* url, const char* body, DWORD length) {
 
 int CGenericHttp::Close() {
     // Another thread between its Post and Close owns the handles: leave them alone.
-    if (!TryEnterCriticalSection(&m_cs)) return 1;
+    if (!m_mtx_hold.try_lock()) return 1;
     ResetHandles();
     if (m_dw_owner_thread == GetCurrentThreadId()) {
-        EnterCriticalSection(&m_cs_handles);
-        m_dw_owner_thread = 0;
-        LeaveCriticalSection(&m_cs_handles);
-        LeaveCriticalSection(&m_cs);  // the hold taken by Post
+        {
+            std::lock_guard<std::mutex> lock(m_mtx_handles);
+            m_dw_owner_thread = 0;
+        }
+        m_mtx_hold.unlock();  // the hold taken by Post
     }
-    LeaveCriticalSection(&m_cs);
+    m_mtx_hold.unlock();
     return 1;
 }
 

@@ -2,9 +2,10 @@
 #pragma once
 #include <windows.h>
 #include <wininet.h>
+#include <mutex>
 #include <string>
 
-#include "net/inethandle.h"
+#include "base/scoped.h"
 
 namespace Utilities {
 
@@ -39,8 +40,9 @@ private:
     HINTERNET PeekHandle(const CScopedInternetHandle& slot);
     void ResetHandles();
 
-    CRITICAL_SECTION m_cs;
-    CRITICAL_SECTION m_cs_handles;  // the handle members, between the holder and CancelInFlight
+    // Held from Post to Close by one thread at a time; taken again by that thread's Close.
+    std::recursive_mutex m_mtx_hold;
+    std::mutex m_mtx_handles;  // the handle members, between the holder and CancelInFlight
     DWORD m_dw_owner_thread;  // thread between Post and Close, 0 when free
     bool m_b_cancelled;       // the holder's exchange was cancelled; cleared by the next Post
     CScopedInternetHandle m_h_session;

@@ -32,6 +32,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,7 @@
 #include "net/vdhttp.h"
 #include "probes/vdutils.h"
 
-namespace VdFouncationHttpDownload {
+namespace VdFoundationHttpDownload {
 
 // The report codes as the int of DownloadProgressInfo::m_n_status: DownloadStatus values.
 enum : int {
@@ -70,8 +71,8 @@ typedef void (*ProgressCallback)(const DownloadProgressInfo* pInfo, void* pConte
 class CVdHttpDownload;
 
 struct SectionSlot {
-    CVdHttpDownload* m_p_worker = nullptr;  // owned by the state
-    HANDLE m_h_thread = nullptr;            // owned by the state
+    std::unique_ptr<CVdHttpDownload> m_p_worker;
+    CScopedHandle m_h_thread;  // closed before the worker goes
     unsigned m_n_thread_id = 0;
     int m_n_index = 0;
     bool m_b_resumed = false;  // created suspended; a slot never resumed is resumed to let it leave
@@ -104,10 +105,10 @@ public:
 
     // Takes the row (its object and thread); false, with the thread sent on its way out, when a
     // stop has begun.
-    bool AddSection(const SectionSlot& row);
+    bool AddSection(SectionSlot&& row);
     // Signals every section (exit event, connection closed, resumed) and returns the threads to
     // wait for, duplicated for the caller.
-    std::vector<HANDLE> WakeSections();
+    std::vector<CScopedHandle> WakeSections();
     // Resumes every section created so far; with `toLeave` (a failed plan) they leave at once.
     void ReleaseSections(bool toLeave);
 
@@ -121,23 +122,15 @@ public:
     std::atomic<int> m_n_planned_sections{0};  // 1 when the server took no ranges
 
 private:
-    class CLock {
-    public:
-        explicit CLock(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
-        ~CLock() { LeaveCriticalSection(&m_cs); }
-    private:
-        CRITICAL_SECTION& m_cs;
-    };
-
     DownloadProgressInfo MakeInfo(int64_t speedBytes, int status) const;
     void Emit(const DownloadProgressInfo& info);
     int CombineFiles();
     int CopyPartFile(const SectionSlot& row, FILE* out);
 
     DWORD m_dw_start_tick = 0;
-    // Never abandoned (no thread is ended by force), and uncontended entry costs no trip to the
-    // kernel: every read takes it.
-    CRITICAL_SECTION m_cs_state;
+    // Uncontended entry costs no trip to the kernel: every read takes it. Recursive: a callback
+    // that comes back on its own thread must not deadlock.
+    std::recursive_mutex m_mtx_state;
     int64_t m_ll_now_size = 0;
     int64_t m_ll_total_size = 0;
     int64_t m_ll_session_bytes = 0;
@@ -202,7 +195,7 @@ private:
     CScopedHandle m_h_exit_event;
     int m_n_resume = 0;
     int64_t m_ll_part_pos = 0;  // write position in the part file
-    CRITICAL_SECTION m_cs_handles;
+    std::recursive_mutex m_mtx_handles;  // StartHttpGet closes through the virtual CloseHttp
     bool m_b_aborted = false;
 };
 
@@ -233,19 +226,12 @@ public:
     std::wstring GetTempFolder() const;
 
 private:
-    class CControlLock {
-    public:
-        explicit CControlLock(const CMtHttpDownload& d) : m_cs(d.m_cs_control) { EnterCriticalSection(&m_cs); }
-        ~CControlLock() { LeaveCriticalSection(&m_cs); }
-    private:
-        CRITICAL_SECTION& m_cs;
-    };
     static unsigned __stdcall HelperThread(void* p);
     static void HelperThreadImp(const std::shared_ptr<MtDownloadState>& state);
     static bool PlanAndStart(const std::shared_ptr<MtDownloadState>& state, uint64_t total, bool partial);
     bool StopLocked(DWORD waitMs);
 
-    mutable CRITICAL_SECTION m_cs_control;
+    mutable std::recursive_mutex m_mtx_control;  // a report made while starting may call back
     int m_n_section_count = 3;
     std::wstring m_temp_folder;
     std::wstring m_temp_sub_folder;
@@ -266,4 +252,4 @@ int GetTempOutputPath(std::wstring& out);
 int ClearFolder(const std::wstring& path, bool removeItself);
 int DeleteFileOrFolder(const std::wstring& path);
 
-}  // namespace VdFouncationHttpDownload
+}  // namespace VdFoundationHttpDownload

@@ -4,8 +4,9 @@
 
 #include <vector>
 
+#include "base/strconv.h"
+#include "base/vdlog.h"
 #include "local/inifile.h"
-#include "local/vdlog.h"
 #include "net/vdhttp.h"
 #include "payload/vdbizhandler.h"
 #include "probes/appleenv.h"
@@ -16,15 +17,6 @@
 namespace {
 
 const wchar_t kAppName[] = L"pamo30";
-
-std::wstring FromCodePage(const std::string& text, UINT cp) {
-    if (text.empty()) return std::wstring();
-    int n = MultiByteToWideChar(cp, 0, text.data(), (int)text.size(), nullptr, 0);
-    if (n <= 0) return std::wstring();
-    std::wstring out(n, L'\0');
-    MultiByteToWideChar(cp, 0, text.data(), (int)text.size(), &out[0], n);
-    return out;
-}
 
 void LogAnswer(const InstServerInfo& r) {
     // the size is 64 bits wide; %I64d keeps the text of every size that fits %d and the rest correct
@@ -74,7 +66,7 @@ bool IsDebugEnv() {
 std::unique_ptr<InstServerInfo> CVdHttpGetRequest_2_Inst_Server_Info(const std::wstring& url) {
     try {
         WriteLogW(L"CVdHttpGetRequest_2_Inst_Server_Info request inst url:%s\n", url.c_str());
-        VdFouncationHttpDownload::CVdHttpGetRequest request;
+        VdFoundationHttpDownload::CVdHttpGetRequest request;
         request.SetRequest(url.c_str(), nullptr);
         int rc = request.Execute();
         if (rc != 0) {
@@ -83,7 +75,7 @@ std::unique_ptr<InstServerInfo> CVdHttpGetRequest_2_Inst_Server_Info(const std::
         }
         const std::string body = request.GetResponse();
         WriteLogW(L"CVdHttpGetRequest_2_Inst_Server_Info receive from server json:%s\n",
-                  FromCodePage(body, CP_ACP).c_str());
+                  CodePageToWide(body, CP_ACP).c_str());
 
         Json::CharReaderBuilder builder;
         std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
@@ -91,7 +83,7 @@ std::unique_ptr<InstServerInfo> CVdHttpGetRequest_2_Inst_Server_Info(const std::
         std::string errors;
         if (!reader->parse(body.data(), body.data() + body.size(), &root, &errors)) {
             WriteLogW(L"CVdHttpGetRequest_2_Inst_Server_Info parse json failure:%s\n",
-                      FromCodePage(errors, CP_ACP).c_str());
+                      CodePageToWide(errors, CP_ACP).c_str());
             return nullptr;
         }
         if (!root.isNull() && !root.isObject()) {

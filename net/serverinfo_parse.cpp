@@ -2,8 +2,8 @@
 
 #include <climits>
 
+#include "base/utf8text.h"
 #include "probes/base64.h"
-#include "probes/utf8text.h"
 
 namespace {
 

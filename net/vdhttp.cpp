@@ -8,7 +8,7 @@
 
 #include "net/httprules.h"
 
-namespace VdFouncationHttpDownload {
+namespace VdFoundationHttpDownload {
 
 PFN_DOWNLOAD_LOG_HOOK DownloadLogHook = nullptr;
 
@@ -289,4 +289,4 @@ int CVdHttpGetRequest::Execute() {
     return result;
 }
 
-}  // namespace VdFouncationHttpDownload
+}  // namespace VdFoundationHttpDownload

@@ -5,9 +5,9 @@
 #include <wininet.h>
 #include <string>
 
-#include "net/inethandle.h"
+#include "base/scoped.h"
 
-namespace VdFouncationHttpDownload {
+namespace VdFoundationHttpDownload {
 
 // Receives every text of the download module; unset means the text is dropped.
 typedef void (*PFN_DOWNLOAD_LOG_HOOK)(const wchar_t* text);
@@ -60,8 +60,8 @@ public:
     virtual int ExHttpSendRequest(HINTERNET request, int tryCount);
 
 protected:
-    // Opens a request on the current connection with the secure flags added for an https URL, and
-    // lifts the certificate checks so that certificate errors never stop a request.
+    // Opens a request on the current connection, with TLS for an https URL; the certificate is
+    // checked, and an invalid one fails the request.
     HINTERNET OpenRequest(const wchar_t* verb, const std::wstring& target, DWORD flags);
     // Send, receive, data-send and data-receive timeouts, and the per-server connection limits.
     static void ApplyTimeouts(HINTERNET request, DWORD ms);
@@ -105,4 +105,4 @@ private:
     std::string m_s_response;
 };
 
-}  // namespace VdFouncationHttpDownload
+}  // namespace VdFoundationHttpDownload

@@ -14,49 +14,24 @@ namespace {
 
 struct LoadedItem {
     const StampItem* item;
-    std::vector<char> bytes;
+    std::string bytes;
 };
 
-bool ReadWholeFile(const std::wstring& path, std::vector<char>& bytes, std::wstring& why) {
-    CScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) {
-        DWORD err = GetLastError();
-        why = (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) ? L"not found" : L"cannot be opened";
-        return false;
-    }
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.Get(), &size)) {
-        why = L"cannot be read";
-        return false;
-    }
+// Why an input file could not be had, as the tool's messages say it.
+bool LoadItemFile(const std::wstring& path, std::string& bytes, std::wstring& why) {
     // a resource is addressed with 32-bit sizes and offsets inside the image
-    if (size.QuadPart > 0x7FFFFFFF - 0x10000000LL) {
-        why = L"is too large for a resource";
-        return false;
-    }
-    if (size.QuadPart == 0) {
-        why = L"is empty";
-        return false;
-    }
-    // a 32-bit process may not find room for a large file: say so instead of aborting
-    try {
-        bytes.resize((size_t)size.QuadPart);
-    } catch (const std::bad_alloc&) {
-        why = L"is too large to load into memory";
-        return false;
-    }
-    DWORD got = 0;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD chunk = (DWORD)std::min<size_t>(bytes.size() - done, 1 << 24);
-        if (!ReadFile(file.Get(), bytes.data() + done, chunk, &got, nullptr) || got == 0) {
-            why = L"cannot be read";
+    switch (ReadWholeFile(path, 0x7FFFFFFF - 0x10000000LL, bytes)) {
+        case ReadWholeResult::Ok:
+            if (!bytes.empty()) return true;
+            why = L"is empty";
             return false;
-        }
-        done += got;
+        case ReadWholeResult::NotFound: why = L"not found"; return false;
+        case ReadWholeResult::NotOpened: why = L"cannot be opened"; return false;
+        case ReadWholeResult::TooLarge: why = L"is too large for a resource"; return false;
+        // a 32-bit process may not find room for a large file: say so instead of aborting
+        case ReadWholeResult::NoMemory: why = L"is too large to load into memory"; return false;
+        default: why = L"cannot be read"; return false;
     }
-    return true;
 }
 
 std::wstring FullPath(const std::wstring& path) {
@@ -64,17 +39,6 @@ std::wstring FullPath(const std::wstring& path) {
     DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH * 4, buf, nullptr);
     return (n > 0 && n < MAX_PATH * 4) ? std::wstring(buf) : path;
 }
-
-class CScopedModule {
-public:
-    explicit CScopedModule(HMODULE h) : m_h(h) {}
-    ~CScopedModule() { if (m_h) FreeLibrary(m_h); }
-    CScopedModule(const CScopedModule&) = delete;
-    CScopedModule& operator=(const CScopedModule&) = delete;
-    HMODULE Get() const { return m_h; }
-private:
-    HMODULE m_h;
-};
 
 // One resource of the input, addressed the way UpdateResourceW wants it; its bytes stay in the
 // mapped input.
@@ -252,7 +216,7 @@ StampResult StampResources(const StampRequest& request, std::wstring& message, b
     for (const StampItem& item : request.items) {
         LoadedItem li{&item, {}};
         std::wstring why;
-        if (!item.file.empty() && !ReadWholeFile(item.file, li.bytes, why)) {
+        if (!item.file.empty() && !LoadItemFile(item.file, li.bytes, why)) {
             message = L"file for " + item.kind + L" " + why + L": " + item.file;
             return kStampBadInputFile;
         }

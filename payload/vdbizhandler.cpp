@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <exception>
 
+#include "base/safefs.h"
+#include "base/strconv.h"
+#include "base/vdlog.h"
 #include "local/inifile.h"
-#include "local/vdlog.h"
 #include "payload/bizrules.h"
-#include "probes/safefs.h"
 #include "probes/hostinfo.h"
 #include "probes/vdutils.h"
+#include "vd_endpoints.h"
 
 namespace {
 
@@ -19,24 +21,6 @@ struct EnumContext {
     CVdBizHandler* handler;
     std::exception_ptr error;
 };
-
-std::wstring AnsiToWide(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), nullptr, 0);
-    if (n <= 0) return std::wstring();
-    std::wstring out(n, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), &out[0], n);
-    return out;
-}
-
-std::string WideToAnsi(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return std::string();
-    std::string out(n, '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), (int)text.size(), &out[0], n, nullptr, nullptr);
-    return out;
-}
 
 std::wstring TempFolder() {
     wchar_t buf[MAX_PATH + 1] = {0};
@@ -65,11 +49,9 @@ bool WriteAll(const std::wstring& path, const void* data, DWORD size) {
 }
 
 bool IsProcessAlive(DWORD pid) {
-    HANDLE p = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    CScopedHandle p(OpenProcess(SYNCHRONIZE, FALSE, pid));
     if (!p) return GetLastError() == ERROR_ACCESS_DENIED;  // there, only not ours to ask
-    bool alive = WaitForSingleObject(p, 0) == WAIT_TIMEOUT;
-    CloseHandle(p);
-    return alive;
+    return WaitForSingleObject(p.Get(), 0) == WAIT_TIMEOUT;
 }
 
 // Setups left by runs that ended before deleting theirs; a file of a run still alive is its own.
@@ -123,14 +105,14 @@ bool CVdBizHandler::IsBizFlag528() const {
 }
 
 std::wstring CVdBizHandler::GetBizFolder() {
-    std::wstring folder = GetDataFolderOrTemp(L"Vardo") + L"Biz";
+    std::wstring folder = GetDataFolderOrTemp(VD_PRODUCT_NAME) + L"Biz";
     CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
 }
 
 std::wstring CVdBizHandler::GetVdpmFolder() {
     // a link planted in the user's Temp must not decide where the elevated process writes
-    std::wstring vardo = RealFolderOrFresh(CombinePath(TempFolder(), L"Vardo"));
+    std::wstring vardo = RealFolderOrFresh(CombinePath(TempFolder(), VD_PRODUCT_NAME));
     std::wstring folder = vardo.empty() ? vardo : RealFolderOrFresh(CombinePath(vardo, L"vdInstaller"));
     if (folder.empty()) WriteLogW(L"no real folder for the package in:%s\n", TempFolder().c_str());
     return folder;
@@ -203,14 +185,13 @@ void CVdBizHandler::ReadContentFromIni(LPCWSTR type, LPCWSTR name) {
     std::string bytes = LoadBytes(type, name);
     if (bytes.empty()) return;
     // The folder may not exist yet on a fresh machine; without it the value would be lost.
-    std::wstring folder = CombinePath(TempFolder(), L"Vardo");
+    std::wstring folder = CombinePath(TempFolder(), VD_PRODUCT_NAME);
     CreateDirectoryW(folder.c_str(), nullptr);
     UUID uuid;
-    RPC_WSTR text = nullptr;
+    CScopedRpcString text;
     if (UuidCreate(&uuid) != RPC_S_OK && UuidCreateSequential(&uuid) != RPC_S_OK) return;
-    if (UuidToStringW(&uuid, &text) != RPC_S_OK || !text) return;
-    std::wstring shortName = std::wstring(reinterpret_cast<wchar_t*>(text)).substr(0, 8);
-    RpcStringFreeW(&text);
+    if (UuidToStringW(&uuid, text.Receive()) != RPC_S_OK || !text) return;
+    std::wstring shortName = std::wstring(reinterpret_cast<wchar_t*>(text.Get())).substr(0, 8);
     std::wstring path = CombinePath(folder, shortName + L".ini");
     // only a vehicle for the INI reader: gone after the read, however it ends
     struct CRemoveFile {
@@ -219,7 +200,7 @@ void CVdBizHandler::ReadContentFromIni(LPCWSTR type, LPCWSTR name) {
     } cleanup{path};
     if (!WriteAll(path, bytes.data(), (DWORD)bytes.size())) return;
     _tIniReaderWriter ini(path);
-    m_sBizDllContentInMemory = TrimSpaces(WideToAnsi(ini.ReadString(L"PM", L"Channel", L"")));
+    m_sBizDllContentInMemory = TrimSpaces(WideToCodePage(ini.ReadString(L"PM", L"Channel", L""), CP_ACP));
 }
 
 void CVdBizHandler::CountBiz() {
@@ -239,7 +220,7 @@ void CVdBizHandler::HandleResource(LPCWSTR type, LPCWSTR name) {
             std::string bytes = LoadBytes(type, name);
             if (!bytes.empty()) {
                 m_sBizDllContentInMemory = TrimSpaces(bytes);
-                WriteLogW(L"read m_sBizDllContentInMemory:%s ..\n", AnsiToWide(m_sBizDllContentInMemory).c_str());
+                WriteLogW(L"read m_sBizDllContentInMemory:%s ..\n", CodePageToWide(m_sBizDllContentInMemory, CP_ACP).c_str());
             }
         }
         CountBiz();
@@ -275,7 +256,7 @@ void CVdBizHandler::HandleResource(LPCWSTR type, LPCWSTR name) {
             WriteLogW(L"m_bChannelRcContent2Memory ..do...\n");
             std::string bytes = LoadBytes(type, name);
             if (!bytes.empty()) {
-                m_s_channel = AnsiToWide(TrimSpaces(bytes));
+                m_s_channel = CodePageToWide(TrimSpaces(bytes), CP_ACP);
                 WriteLogW(L"read m_bChannelRcContent2Memory:%s ..\n", m_s_channel.c_str());
             }
         }

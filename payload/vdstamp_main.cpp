@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/strconv.h"
 #include "payload/bizrules.h"
 #include "payload/rcstamp.h"
 
@@ -21,9 +22,7 @@ void Print(FILE* stream, const std::wstring& text) {
         WriteConsoleW(h, line.c_str(), (DWORD)line.size(), &written, nullptr);
         return;
     }
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n : 0, '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), &out[0], n, nullptr, nullptr);
+    std::string out = WideToCodePage(text, CP_UTF8);
     fwrite(out.data(), 1, out.size(), stream);
     fputc('\n', stream);
     fflush(stream);

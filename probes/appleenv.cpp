@@ -10,8 +10,8 @@
 #include <mutex>
 #include <vector>
 
+#include "base/scoped.h"
 #include "probes/vdutils.h"
-#include "probes/comptr.h"
 
 namespace {
 

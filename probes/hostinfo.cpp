@@ -7,8 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "local/vdlog.h"
-#include "net/vdhttp.h"
+#include "base/vdlog.h"
 #include "probes/hostrules.h"
 #include "probes/vdutils.h"
 #include "vd_endpoints.h"
@@ -20,10 +19,10 @@ const char kNetworkClassKey[] = "System\\CurrentControlSet\\Control\\Network\\{4
 std::string ReadAdapterPnpInstanceId(const char* adapterName) {
     if (!adapterName || !*adapterName) return std::string();
     std::string sub = std::string(kNetworkClassKey) + adapterName + "\\Connection\\";
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, sub.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::string();
     CScopedRegKey owner;
-    *owner.Receive() = key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, sub.c_str(), 0, KEY_READ, owner.Receive()) != ERROR_SUCCESS)
+        return std::string();
+    HKEY key = owner.Get();
     DWORD media = 0, size = sizeof(media);
     RegQueryValueExA(key, "MediaSubType", nullptr, nullptr, (BYTE*)&media, &size);  // read, not used
     DWORD type = 0;
@@ -36,13 +35,7 @@ std::string ReadAdapterPnpInstanceId(const char* adapterName) {
     return value.data();
 }
 
-CHostNetInfo::CHostNetInfo() {
-    InitializeCriticalSection(&m_cs_ip);
-    m_s_ip_lookup_url = std::wstring(L"http://") + VD_IPLOOKUP_HOST + L"/service/getIpInfo2.php?ip=myip";
-    LoadAdapters();
-}
-
-CHostNetInfo::~CHostNetInfo() { DeleteCriticalSection(&m_cs_ip); }
+CHostNetInfo::CHostNetInfo() { LoadAdapters(); }
 
 CHostNetInfo& GetHostNetInfo() {
     // never destroyed: workers left running at quit may still read it
@@ -86,38 +79,15 @@ void CHostNetInfo::LoadAdapters() {
 
 std::string CHostNetInfo::GetMac() const { return m_vec_adapters.empty() ? std::string() : m_vec_adapters.front(); }
 
-std::string CHostNetInfo::GetPublicIp() {
-    EnterCriticalSection(&m_cs_ip);
-    std::string cached = m_s_public_ip;
-    LeaveCriticalSection(&m_cs_ip);
-    if (!cached.empty()) {
-        WriteLogA("return cache ip:%s\n", cached.c_str());
-        return cached;
-    }
-    std::string ip;
-    VdFouncationHttpDownload::CVdHttpGetRequest request;
-    if (request.SetRequest(m_s_ip_lookup_url.c_str(), nullptr) == 0 && request.Execute() == 0) {
-        std::string found;
-        if (ParseIpLookupAnswer(request.GetResponse(), found)) ip = found;
-    }
-    EnterCriticalSection(&m_cs_ip);
-    if (!ip.empty()) m_s_public_ip = ip;
-    cached = m_s_public_ip;
-    LeaveCriticalSection(&m_cs_ip);
-    WriteLogA("request ip success:%s\n", cached.c_str());
-    return cached;
-}
-
 std::wstring MakeShortUniqueName() {
     srand((unsigned)((UINT_PTR)GetDesktopWindow() ^ GetTickCount()));
     std::wstring name;
     UUID uuid;
-    RPC_WSTR text = nullptr;
+    CScopedRpcString text;
     UuidCreate(&uuid);
-    if (UuidToStringW(&uuid, &text) == RPC_S_OK && text) {
-        name.assign((const wchar_t*)text);
+    if (UuidToStringW(&uuid, text.Receive()) == RPC_S_OK && text) {
+        name.assign((const wchar_t*)text.Get());
         if (name.size() > 8) name.resize(8);
-        RpcStringFreeW(&text);
     }
     if (name.empty()) name = std::to_wstring(rand() + 10000);
     return name;
@@ -127,7 +97,7 @@ std::wstring GetVardoTempFolder() {
     wchar_t temp[MAX_PATH] = {0};
     DWORD n = GetTempPathW(MAX_PATH, temp);
     if (n == 0 || n >= MAX_PATH) return std::wstring();
-    return CombinePath(temp, L"Vardo");
+    return CombinePath(temp, VD_PRODUCT_NAME);
 }
 
 std::wstring GetUniqueTempFolder() {

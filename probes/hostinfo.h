@@ -1,4 +1,4 @@
-// The machine's identity for telemetry: adapter address, public IP, and short unique names.
+// The machine's identity for telemetry: adapter address and short unique names.
 #pragma once
 #include <windows.h>
 
@@ -9,25 +9,17 @@ class CHostNetInfo {
 public:
     // Reads the adapter list once; it is never refreshed.
     CHostNetInfo();
-    ~CHostNetInfo();
     CHostNetInfo(const CHostNetInfo&) = delete;
     CHostNetInfo& operator=(const CHostNetInfo&) = delete;
 
     // The smallest physical adapter address, or empty text.
     std::string GetMac() const;
-    // Cached after the first successful lookup; a failed lookup is tried again on the next call.
-    std::string GetPublicIp();
     const std::vector<std::string>& GetAdapterAddresses() const { return m_vec_adapters; }
-
-    // Lookup address; tests point it elsewhere.
-    std::wstring m_s_ip_lookup_url;
 
 private:
     void LoadAdapters();
 
     std::vector<std::string> m_vec_adapters;
-    std::string m_s_public_ip;
-    CRITICAL_SECTION m_cs_ip;  // main thread and behaviour worker both ask
 };
 
 CHostNetInfo& GetHostNetInfo();

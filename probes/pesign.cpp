@@ -9,9 +9,9 @@
 #include <cstring>
 #include <vector>
 
-#include "local/vdlog.h"
-#include "probes/md5.h"
-#include "probes/safefs.h"
+#include "base/md5.h"
+#include "base/safefs.h"
+#include "base/vdlog.h"
 #include "probes/vdutils.h"
 
 
@@ -35,18 +35,17 @@ std::string NormaliseThumbprint(const std::string& s) {
 }
 
 std::string Sha256Hex(const BYTE* data, DWORD size) {
-    HCRYPTPROV prov = 0;
-    if (!CryptAcquireContextW(&prov, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return std::string();
+    CScopedCryptProv prov;
+    if (!CryptAcquireContextW(prov.Receive(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return std::string();
     std::string out;
-    HCRYPTHASH hash = 0;
-    if (CryptCreateHash(prov, CALG_SHA_256, 0, 0, &hash)) {
+    CScopedCryptHash hash;
+    if (CryptCreateHash(prov.Get(), CALG_SHA_256, 0, 0, hash.Receive())) {
         BYTE digest[32];
         DWORD len = sizeof(digest);
-        if (CryptHashData(hash, data, size, 0) && CryptGetHashParam(hash, HP_HASHVAL, digest, &len, 0) && len == 32)
+        if (CryptHashData(hash.Get(), data, size, 0) && CryptGetHashParam(hash.Get(), HP_HASHVAL, digest, &len, 0) &&
+            len == 32)
             out = LowerHex(digest, len);
-        CryptDestroyHash(hash);
     }
-    CryptReleaseContext(prov, 0);
     return out;
 }
 
@@ -57,6 +56,7 @@ std::wstring SubjectCommonName(PCCERT_CONTEXT cert) {
     std::wstring cn;
     if (CryptDecodeObjectEx(X509_ASN_ENCODING, X509_UNICODE_NAME, cert->pCertInfo->Subject.pbData,
                             cert->pCertInfo->Subject.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &info, &size) && info) {
+        CScopedLocalMem owned(info);
         for (DWORD i = 0; i < info->cRDN && cn.empty(); ++i)
             for (DWORD j = 0; j < info->rgRDN[i].cRDNAttr; ++j) {
                 const CERT_RDN_ATTR& attr = info->rgRDN[i].rgRDNAttr[j];
@@ -66,7 +66,6 @@ std::wstring SubjectCommonName(PCCERT_CONTEXT cert) {
                 if (!cn.empty() && cn.back() == L'\0') cn.pop_back();
                 break;
             }
-        LocalFree(info);
         return cn;
     }
     wchar_t buf[256] = {0};

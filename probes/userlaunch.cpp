@@ -9,22 +9,13 @@
 
 #include <vector>
 
-#include "local/vdlog.h"
-#include "probes/comptr.h"
+#include "base/scoped.h"
+#include "base/vdlog.h"
 #include "probes/vdutils.h"
 
 namespace {
 
-class CScopedBstr {
-public:
-    explicit CScopedBstr(const std::wstring& s) : m_b(SysAllocStringLen(s.data(), (UINT)s.size())) {}
-    ~CScopedBstr() { SysFreeString(m_b); }
-    CScopedBstr(const CScopedBstr&) = delete;
-    CScopedBstr& operator=(const CScopedBstr&) = delete;
-    BSTR Get() const { return m_b; }
-private:
-    BSTR m_b;
-};
+CScopedBstr MakeBstr(const std::wstring& s) { return CScopedBstr(SysAllocStringLen(s.data(), (UINT)s.size())); }
 
 // The desktop's own IShellDispatch2: its ShellExecute runs inside Explorer, with Explorer's token.
 HRESULT DesktopShellDispatch(IShellDispatch2** out) {
@@ -135,13 +126,13 @@ bool ShellExecuteAsDesktopUser(const std::wstring& file, const std::wstring& par
         CComPtrLite<IShellDispatch2> shell;
         hr = DesktopShellDispatch(shell.Receive());
         if (SUCCEEDED(hr)) {
-            CScopedBstr bFile(file);
+            CScopedBstr bFile = MakeBstr(file);
             VARIANT args, dir, verb, show;
             VariantInit(&args);
             VariantInit(&dir);
             VariantInit(&verb);
             VariantInit(&show);
-            CScopedBstr bArgs(params), bVerb(L"open");
+            CScopedBstr bArgs = MakeBstr(params), bVerb = MakeBstr(L"open");
             args.vt = VT_BSTR;
             args.bstrVal = bArgs.Get();
             verb.vt = VT_BSTR;

@@ -8,36 +8,13 @@
 #include <io.h>
 #include <vector>
 
-#include "local/vdlog.h"
-#include "probes/safefs.h"
+#include "base/safefs.h"
+#include "base/vdlog.h"
 #include "probes/userlaunch.h"
 
 namespace {
 
 const DWORD kKillWaitMs = 5000;
-
-std::wstring DropOneTrailingSlash(const std::wstring& path) {
-    if (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) return path.substr(0, path.size() - 1);
-    return path;
-}
-
-// SHFileOperation wants double-zero-terminated lists.
-std::vector<wchar_t> DoubleZero(const wchar_t* path) {
-    std::vector<wchar_t> buf(path, path + wcslen(path));
-    buf.push_back(0);
-    buf.push_back(0);
-    return buf;
-}
-
-bool ShellFileOp(UINT func, const wchar_t* from, const wchar_t* to, FILEOP_FLAGS flags) {
-    std::vector<wchar_t> f = DoubleZero(from), t = DoubleZero(to);
-    SHFILEOPSTRUCTW op = {};
-    op.wFunc = func;
-    op.pFrom = f.data();
-    op.pTo = t.data();
-    op.fFlags = flags;
-    return SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted;
-}
 
 std::wstring ProgramFilesFolder() {
     wchar_t buf[MAX_PATH] = {0};
@@ -66,8 +43,7 @@ bool vd_execute_process(const wchar_t* app, const wchar_t* cmdLine, bool wait, D
 }
 
 bool FinishStartedProcess(PROCESS_INFORMATION& pi, bool wait, DWORD* exitCode) {
-    CloseHandle(pi.hThread);
-    CScopedHandle process(pi.hProcess);
+    CScopedHandle thread(pi.hThread), process(pi.hProcess);
     pi.hThread = pi.hProcess = nullptr;
     if (!wait) return true;
     if (WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0) return false;
@@ -178,11 +154,10 @@ void OpenWebOrFolder(const wchar_t* target) {
 bool IsNativeOs64() {
     typedef void(WINAPI * GetNativeSystemInfoFn)(LPSYSTEM_INFO);
     SYSTEM_INFO si = {};
-    HMODULE k32 = LoadLibraryW(L"kernel32.dll");
-    GetNativeSystemInfoFn fn = k32 ? (GetNativeSystemInfoFn)GetProcAddress(k32, "GetNativeSystemInfo") : nullptr;
+    CScopedModule k32(LoadLibraryW(L"kernel32.dll"));
+    GetNativeSystemInfoFn fn = k32 ? (GetNativeSystemInfoFn)GetProcAddress(k32.Get(), "GetNativeSystemInfo") : nullptr;
     if (fn) fn(&si);
     else GetSystemInfo(&si);
-    if (k32) FreeLibrary(k32);
     return si.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_IA64 ||
            si.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
 }
@@ -295,64 +270,4 @@ std::wstring LocateProductFile(const std::wstring& folder, const std::wstring& n
     std::wstring found = CombinePath(dir, name);
     WriteLogW(L"read from regedit:%s\n", found.c_str());
     return found;
-}
-
-bool PathExists(const std::wstring& path) {
-    if (path.empty()) return false;
-    WIN32_FIND_DATAW fd;
-    CScopedFindHandle h(FindFirstFileW(DropOneTrailingSlash(path).c_str(), &fd));
-    return h.Valid();
-}
-
-bool DeletePath(const std::wstring& path) {
-    if (path.empty()) return false;
-    WIN32_FIND_DATAW fd;
-    {
-        CScopedFindHandle h(FindFirstFileW(DropOneTrailingSlash(path).c_str(), &fd));
-        if (!h.Valid()) return false;
-    }
-    std::wstring bare = DropOneTrailingSlash(path);
-    // a link is removed as itself: an elevated delete must never reach what a planted junction points at
-    if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveDirectoryW(bare.c_str()) != FALSE;
-        return DeleteFileW(bare.c_str()) != FALSE;
-    }
-    // read-only, hidden or system folders are folders too
-    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return DeleteFolderTree(bare);
-    return DeleteFileW(path.c_str()) != FALSE;
-}
-
-bool DeleteFolderTree(const std::wstring& folder) {
-    if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
-    return DeleteTreeNoFollow(folder, true) == 0;
-}
-
-bool VdCopyFileW(const wchar_t* target, const wchar_t* source) {
-    if (!target || !source || !*target || !*source) return false;
-    if (CopyFileW(source, target, FALSE)) return true;
-    return ShellFileOp(FO_COPY, source, target, FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR);
-}
-
-bool RenameWithFallback(const wchar_t* newPath, const wchar_t* oldPath) {
-    if (!newPath || !oldPath || !*newPath || !*oldPath) return false;
-    if (_wrename(oldPath, newPath) == 0) return true;
-    return ShellFileOp(FO_RENAME, oldPath, newPath, FOF_NOCONFIRMATION);
-}
-
-std::wstring CombinePath(const std::wstring& folder, const std::wstring& name) {
-    if (folder.empty() || name.empty()) return std::wstring();
-    std::wstring out = folder;
-    if (out.back() == L'/') out.back() = L'\\';
-    if (out.back() != L'\\') out += L'\\';
-    return out + name;
-}
-
-bool CreateFolderChain(const std::wstring& path) {
-    if (path.empty()) return false;
-    for (size_t pos = path.find(L'\\'); pos != std::wstring::npos; pos = path.find(L'\\', pos + 1)) {
-        if (pos == 0) continue;
-        CreateDirectoryW(path.substr(0, pos).c_str(), nullptr);
-    }
-    CreateDirectoryW(path.c_str(), nullptr);
-    return _waccess(path.c_str(), 0) == 0;
 }

@@ -1,7 +1,10 @@
-// Process, shell, file and registry utilities shared by every room.
+// Process, shell and registry utilities shared by every room (the file helpers come with them).
 #pragma once
 #include <windows.h>
 #include <string>
+
+#include "base/files.h"
+#include "base/scoped.h"
 
 // With `wait`, `exitCode` (when given) receives the process's exit code; false when the program
 // could not be started or its end could not be waited for.
@@ -23,13 +26,6 @@ bool ReadInstallDirFromRegistry(wchar_t* buffer, size_t capacity, const wchar_t*
 // only one. Empty when the system does not say.
 std::wstring SystemProgramFilesFolder(bool want64);
 std::wstring LocateProductFile(const std::wstring& folder, const std::wstring& name);
-bool PathExists(const std::wstring& path);
-bool DeletePath(const std::wstring& path);
-bool DeleteFolderTree(const std::wstring& folder);
-bool VdCopyFileW(const wchar_t* target, const wchar_t* source);
-bool RenameWithFallback(const wchar_t* newPath, const wchar_t* oldPath);
-std::wstring CombinePath(const std::wstring& folder, const std::wstring& name);
-bool CreateFolderChain(const std::wstring& path);
 // 32, 64 or -1 (not a PE file).
 int GetPeBitness(const wchar_t* path);
 
@@ -40,45 +36,3 @@ std::wstring InstallDirFromUninstallString(const std::wstring& value);
 // The registered browser command with the address in the place of "%1", its quoting kept (quotes
 // inside the address dropped); without a placeholder the address is appended, quoted.
 std::wstring BrowserCommandForUrl(const std::wstring& command, const std::wstring& url);
-
-// Owns a handle closed by CloseHandle; copying makes no sense.
-class CScopedHandle {
-public:
-    explicit CScopedHandle(HANDLE h = nullptr) : m_h(h) {}
-    ~CScopedHandle() { Reset(); }
-    CScopedHandle(const CScopedHandle&) = delete;
-    CScopedHandle& operator=(const CScopedHandle&) = delete;
-    HANDLE Get() const { return m_h; }
-    bool Valid() const { return m_h && m_h != INVALID_HANDLE_VALUE; }
-    void Reset(HANDLE h = nullptr) {
-        if (Valid()) CloseHandle(m_h);
-        m_h = h;
-    }
-    HANDLE Release() { HANDLE h = m_h; m_h = nullptr; return h; }
-private:
-    HANDLE m_h;
-};
-
-class CScopedRegKey {
-public:
-    CScopedRegKey() = default;
-    ~CScopedRegKey() { if (m_h) RegCloseKey(m_h); }
-    CScopedRegKey(const CScopedRegKey&) = delete;
-    CScopedRegKey& operator=(const CScopedRegKey&) = delete;
-    HKEY* Receive() { return &m_h; }
-    HKEY Get() const { return m_h; }
-private:
-    HKEY m_h = nullptr;
-};
-
-class CScopedFindHandle {
-public:
-    explicit CScopedFindHandle(HANDLE h) : m_h(h) {}
-    ~CScopedFindHandle() { if (Valid()) FindClose(m_h); }
-    CScopedFindHandle(const CScopedFindHandle&) = delete;
-    CScopedFindHandle& operator=(const CScopedFindHandle&) = delete;
-    bool Valid() const { return m_h != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_h; }
-private:
-    HANDLE m_h;
-};

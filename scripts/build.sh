@@ -3,7 +3,8 @@
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 ensure_packages
 "$ROOT/scripts/deps.sh"
-if [ ! -f "$BUILD/cmake/build.ninja" ]; then
+# arguments are cache settings (-DVD_PACKAGE_SIGNER=...): they take effect on a configured tree too
+if [ ! -f "$BUILD/cmake/build.ninja" ] || [ $# -gt 0 ]; then
     cmake -G Ninja -S "$ROOT" -B "$BUILD/cmake" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
           -DCMAKE_BUILD_TYPE=Release -DVD_DEPS_PREFIX="$PREFIX" "$@"
 fi

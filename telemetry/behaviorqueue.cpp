@@ -2,15 +2,19 @@
 
 #include <process.h>
 
+#include <mutex>
+
+#include "base/files.h"
+#include "base/vdlog.h"
 #include "local/inifile.h"
-#include "local/vdlog.h"
 #include "net/generichttp.h"
+#include "net/iplookup.h"
 #include "probes/fileversion.h"
 #include "probes/hostinfo.h"
 #include "telemetry/telemetryutil.h"
 #include "vd_endpoints.h"
 
-namespace VdFouncationBehaviorGather {
+namespace VdFoundationBehaviorGather {
 
 namespace {
 
@@ -20,10 +24,8 @@ const DWORD kMaxStoreBytes = 16 * 1024 * 1024;
 const Json::ArrayIndex kMaxStoreRecords = 2000;
 
 struct CProductName {
-    CProductName() : name("Vardo") { InitializeCriticalSection(&cs); }
-    ~CProductName() { DeleteCriticalSection(&cs); }
-    CRITICAL_SECTION cs;
-    std::string name;
+    std::mutex mtx;
+    std::string name = "Vardo";
     std::string version;
 };
 
@@ -44,24 +46,10 @@ std::string NowText() {
 BehaviorHostFacts HostFacts(bool includeIp) {
     BehaviorHostFacts facts;
     facts.mac = GetHostNetInfo().GetMac();
-    if (includeIp) facts.ip = GetHostNetInfo().GetPublicIp();
+    if (includeIp) facts.ip = GetPublicIpLookup().GetPublicIp();
     facts.version = GetBehaviorVersionText();
     facts.now = NowText();
     return facts;
-}
-
-bool ReadWholeFile(const std::wstring& path, std::string& data) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    CScopedHandle owner(h);
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(h, &size) || size.QuadPart > kMaxStoreBytes) return false;
-    data.assign((size_t)size.QuadPart, '\0');
-    DWORD got = 0;
-    if (size.QuadPart && (!ReadFile(h, &data[0], (DWORD)size.QuadPart, &got, nullptr) || got != size.QuadPart))
-        return false;
-    return true;
 }
 
 // Text mode on disk (CR LF), written under ".tmp" and renamed over the old file.
@@ -77,7 +65,7 @@ bool WriteTextFile(const std::wstring& path, const std::string& text) {
     if (h == INVALID_HANDLE_VALUE) return false;
     DWORD put = 0;
     BOOL ok = WriteFile(h, crlf.data(), (DWORD)crlf.size(), &put, nullptr) && put == crlf.size();
-    ok = CloseHandle(h) && ok;
+    ok = CloseHandle(h) && ok;  // raw: its result is the write's last word
     if (!ok || !MoveFileExW(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileW(tmp.c_str());
         return false;
@@ -90,29 +78,27 @@ bool WriteTextFile(const std::wstring& path, const std::string& text) {
 void SetBehaviorProductName(const wchar_t* name) {
     std::string narrow = WideToCodePage(name, CP_THREAD_ACP);
     if (narrow.empty()) return;
-    EnterCriticalSection(&Product().cs);
+    std::lock_guard<std::mutex> lock(Product().mtx);
     Product().name = narrow;
-    LeaveCriticalSection(&Product().cs);
 }
 
 std::string GetBehaviorProductName() {
-    EnterCriticalSection(&Product().cs);
-    std::string name = Product().name;
-    LeaveCriticalSection(&Product().cs);
-    return name;
+    std::lock_guard<std::mutex> lock(Product().mtx);
+    return Product().name;
 }
 
 std::wstring GetBehaviorStorePath() { return GetBehaviorFilePath(ProductNameW().c_str()); }
 
 std::string GetBehaviorVersionText() {
-    EnterCriticalSection(&Product().cs);
-    std::string version = Product().version;
-    LeaveCriticalSection(&Product().cs);
+    std::string version;
+    {
+        std::lock_guard<std::mutex> lock(Product().mtx);
+        version = Product().version;
+    }
     if (!version.empty()) return version;
     version = WideToCodePage(GetOwnVersionText(nullptr).c_str(), CP_UTF8);
-    EnterCriticalSection(&Product().cs);
+    std::lock_guard<std::mutex> lock(Product().mtx);
     if (!version.empty()) Product().version = version;
-    LeaveCriticalSection(&Product().cs);
     return version;
 }
 
@@ -128,24 +114,20 @@ std::wstring CVdBehaviorGather::ToJsonTextW() const { return CodePageToWide(ToJs
 
 CBehaviorQueue::CBehaviorQueue(const char* url)
     : m_dw_stop_wait_ms(800),
-      m_l_stop(0),
+      m_b_stop(false),
       m_h_thread(nullptr),
-      m_u_thread_id(0),
-      m_u_next_id(1),
-      m_h_mutex(CreateMutexW(nullptr, FALSE, nullptr)) {
+      m_u_thread_id(0) {
     m_s_url = url ? url : "http://" + WideToCodePage(VD_BEHAVIOR_HOST, CP_ACP) + "/pm_simulator";
-    m_behaviorVector.reserve(60);
 }
 
 CBehaviorQueue::~CBehaviorQueue() {
     if (m_h_thread.Valid()) {
-        InterlockedExchange(&m_l_stop, 1);
+        m_b_stop = true;
         SetEvent(m_h_exit_event.Get());
         // The worker uses this object: it has to end first (the process-wide queue is never
         // destroyed while its worker runs).
         JoinCancelling(m_h_thread.Get(), INFINITE);
     }
-    for (auto& r : m_behaviorVector) delete r.second;
 }
 
 CBehaviorQueue& CBehaviorQueue::Inst() {
@@ -154,30 +136,13 @@ CBehaviorQueue& CBehaviorQueue::Inst() {
     return *s_queue;
 }
 
-bool CBehaviorQueue::Lock() const {
-    DWORD rc = m_h_mutex.Valid() ? WaitForSingleObject(m_h_mutex.Get(), INFINITE) : WAIT_FAILED;
-    return rc == WAIT_OBJECT_0 || rc == WAIT_ABANDONED;
-}
-
-void CBehaviorQueue::Unlock() const { ReleaseMutex(m_h_mutex.Get()); }
-
 void CBehaviorQueue::Push(const CVdBehaviorGather& record) {
-    CVdBehaviorGather* copy = new CVdBehaviorGather();
+    std::unique_ptr<CVdBehaviorGather> copy(new CVdBehaviorGather());
     copy->CopyFrom(record);
-    if (!Lock()) {
-        delete copy;
-        return;
-    }
-    m_behaviorVector.emplace_back(m_u_next_id++, copy);
-    Unlock();
+    m_records.Push(std::move(copy));
 }
 
-int CBehaviorQueue::GetCount() const {
-    if (!Lock()) return 0;
-    int n = (int)m_behaviorVector.size();
-    Unlock();
-    return n;
-}
+int CBehaviorQueue::GetCount() const { return m_records.Count(); }
 
 bool CBehaviorQueue::IsWorkerRunning() const {
     return m_h_thread.Valid() && WaitForSingleObject(m_h_thread.Get(), 0) == WAIT_TIMEOUT;
@@ -189,7 +154,7 @@ bool CBehaviorQueue::StartWorker() {
     if (!m_h_exit_event.Valid()) m_h_exit_event.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!m_h_exit_event.Valid()) return false;
     ResetEvent(m_h_exit_event.Get());
-    InterlockedExchange(&m_l_stop, 0);
+    m_b_stop = false;
     m_h_thread.Reset((HANDLE)_beginthreadex(nullptr, 0, WorkerProc, this, CREATE_SUSPENDED, &m_u_thread_id));
     if (!m_h_thread.Valid()) return false;
     SetThreadPriority(m_h_thread.Get(), THREAD_PRIORITY_ABOVE_NORMAL);
@@ -207,20 +172,10 @@ unsigned __stdcall CBehaviorQueue::WorkerProc(void* param) {
     return 0;
 }
 
-void CBehaviorQueue::RemoveRecord(uint64_t id) {
-    for (auto it = m_behaviorVector.begin(); it != m_behaviorVector.end(); ++it) {
-        if (it->first == id) {
-            delete it->second;
-            m_behaviorVector.erase(it);
-            return;
-        }
-    }
-}
-
 void CBehaviorQueue::Run() {
     LoadFromLocal();
     Utilities::CGenericHttp& http = Utilities::GetGenericHttp();
-    while (!m_l_stop) {
+    while (!m_b_stop) {
         if (WaitForSingleObject(m_h_exit_event.Get(), 100) == WAIT_OBJECT_0) {
             WriteLogW(L"receive exit event signal\n");
             break;
@@ -231,15 +186,14 @@ void CBehaviorQueue::Run() {
         std::string text;
         uint64_t id = 0;
         bool fromStore = false;
-        if (!Lock()) continue;
-        if (!m_behaviorVector.empty()) {
-            id = m_behaviorVector.back().first;
-            text = m_behaviorVector.back().second->ToJsonText(facts);
-            fromStore = m_behaviorVector.back().second->IsFromLocalStore();
-        }
-        Unlock();
+        m_records.ReadNewest(
+            [&](const CVdBehaviorGather& r) {
+                text = r.ToJsonText(facts);
+                fromStore = r.IsFromLocalStore();
+            },
+            id);
         if (text.empty()) continue;
-        if (m_l_stop) break;
+        if (m_b_stop) break;
         if (!fromStore && CInstConfig::Inst().IsTestIni_behavior_output(ProductNameW().c_str()))
             WriteLogW(L"%s\n", CodePageToWide(text, CP_UTF8).c_str());
 
@@ -248,24 +202,19 @@ void CBehaviorQueue::Run() {
         http.Close();
         if (sent) {
             WriteLogW(L"PostBehaviorData success\n");
-            int left = 0;
-            if (Lock()) {
-                RemoveRecord(id);
-                left = (int)m_behaviorVector.size();
-                Unlock();
-            }
+            int left = m_records.Remove(id);
             WriteLogW(L"behaviorVector pop back,size:%d\n", left);
         } else {
             WriteLogW(L"PostBehaviorData failure,err:%d\n", (int)err);
         }
     }
     WriteLogW(L"exit loop run\n");
-    InterlockedExchange(&m_l_stop, 0);
+    m_b_stop = false;
 }
 
 void CBehaviorQueue::StopAndStore() {
     if (m_h_exit_event.Valid()) SetEvent(m_h_exit_event.Get());
-    InterlockedExchange(&m_l_stop, 1);
+    m_b_stop = true;
     WriteLogW(L"wait loop run end\n");
     if (m_h_thread.Valid()) {
         if (JoinCancelling(m_h_thread.Get(), m_dw_stop_wait_ms)) {
@@ -284,23 +233,17 @@ void CBehaviorQueue::StopAndStore() {
 void CBehaviorQueue::StoreToLocal() {
     if (GetCount() == 0) return;
     BehaviorHostFacts facts = HostFacts(false);
-    if (!Lock()) return;
-    WriteLogW(L"begin store to json,vector size:%d\n", (int)m_behaviorVector.size());
+    std::vector<std::unique_ptr<CVdBehaviorGather>> records = m_records.TakeAll();
+    WriteLogW(L"begin store to json,vector size:%d\n", (int)records.size());
     Json::Value roots(Json::arrayValue);
-    for (auto& r : m_behaviorVector) {
+    for (const auto& r : records) {
         Json::Value root(Json::objectValue);
-        r.second->FillJson(root, facts);
+        r->FillJson(root, facts);
         roots.append(root);
     }
     WriteLogW(L"end store to json\n");
     WriteLogW(L"remove m_behaviorVector begin\n");
-    try {
-        for (auto& r : m_behaviorVector) delete r.second;
-        m_behaviorVector.clear();
-    } catch (...) {
-        WriteLogW(L"catch unexcepted exception\n");
-    }
-    Unlock();
+    records.clear();
     WriteLogW(L"remove m_behaviorVector end\n");
 
     std::wstring path = GetBehaviorStorePath();
@@ -313,22 +256,20 @@ void CBehaviorQueue::LoadFromLocal() {
     if (path.empty() || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
     std::string data;
     Json::Value roots;
-    if (!ReadWholeFile(path, data) || !ParseBehaviorStore(data, roots)) {
+    if (ReadWholeFile(path, kMaxStoreBytes, data) != ReadWholeResult::Ok || !ParseBehaviorStore(data, roots)) {
         WriteLogW(L"behavior.json not loaded, left in place\n");
         return;
     }
-    if (!Lock()) return;
     if (roots.isArray() && roots.size() > kMaxStoreRecords)
         WriteLogW(L"behavior.json holds %u records, the first %u loaded\n", (unsigned)roots.size(),
                   (unsigned)kMaxStoreRecords);
     for (Json::ArrayIndex i = 0; roots.isArray() && i < roots.size() && i < kMaxStoreRecords; ++i) {
-        CVdBehaviorGather* record = new CVdBehaviorGather();
+        std::unique_ptr<CVdBehaviorGather> record(new CVdBehaviorGather());
         record->FromJson(roots[i]);
         record->SetFromLocalStore(true);
-        m_behaviorVector.emplace_back(m_u_next_id++, record);
+        m_records.Push(std::move(record));
     }
-    Unlock();
     DeleteFileW(path.c_str());
 }
 
-}  // namespace VdFouncationBehaviorGather
+}  // namespace VdFoundationBehaviorGather

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -10,8 +11,9 @@
 
 #include "probes/vdutils.h"
 #include "telemetry/behaviorrecord.h"
+#include "telemetry/recordlist.h"
 
-namespace VdFouncationBehaviorGather {
+namespace VdFoundationBehaviorGather {
 
 // The product folder name (narrow, thread code page) that places "behavior.json" and finds
 // "test.ini"; "Vardo" until the main window sets it.
@@ -54,18 +56,13 @@ private:
     void Run();
     void LoadFromLocal();
     void StoreToLocal();
-    bool Lock() const;
-    void Unlock() const;
-    void RemoveRecord(uint64_t id);
 
-    volatile LONG m_l_stop;
+    std::atomic<bool> m_b_stop;
     CScopedHandle m_h_thread;
     unsigned m_u_thread_id;
-    std::vector<std::pair<uint64_t, CVdBehaviorGather*>> m_behaviorVector;  // owned, oldest first
-    uint64_t m_u_next_id;
-    CScopedHandle m_h_mutex;
+    CRecordList<CVdBehaviorGather> m_records;
     CScopedHandle m_h_exit_event;
     std::string m_s_url;
 };
 
-}  // namespace VdFouncationBehaviorGather
+}  // namespace VdFoundationBehaviorGather

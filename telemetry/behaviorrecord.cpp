@@ -6,7 +6,7 @@
 // FastWriter, StyledWriter and Reader give the collector's and the stored file's exact forms.
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
-namespace VdFouncationBehaviorGather {
+namespace VdFoundationBehaviorGather {
 
 namespace {
 
@@ -123,4 +123,4 @@ bool ParseBehaviorStore(const std::string& text, Json::Value& roots) {
     }
 }
 
-}  // namespace VdFouncationBehaviorGather
+}  // namespace VdFoundationBehaviorGather

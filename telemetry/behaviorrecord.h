@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace VdFouncationBehaviorGather {
+namespace VdFoundationBehaviorGather {
 
 // What the host contributes to a record's JSON.
 struct BehaviorHostFacts {
@@ -66,4 +66,4 @@ std::string BehaviorStoreText(const Json::Value& roots);
 // False when the text is not JSON or its root is neither null nor an array (the file then stays).
 bool ParseBehaviorStore(const std::string& text, Json::Value& roots);
 
-}  // namespace VdFouncationBehaviorGather
+}  // namespace VdFoundationBehaviorGather

@@ -1,23 +1,20 @@
 #include "telemetry/encryptor.h"
 
 #include <cstring>
+#include <mutex>
 #include <vector>
 
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 
 namespace Utilities {
 
-CEncryptor::CEncryptor() : m_h_hash(0), m_h_prov(0), m_h_key(0) {}
+CEncryptor::CEncryptor() {}
 
 CEncryptor::~CEncryptor() { Release(); }
 
 void CEncryptor::Release() {
-    if (m_h_hash) CryptDestroyHash(m_h_hash);
-    if (m_h_key) CryptDestroyKey(m_h_key);
-    if (m_h_prov) CryptReleaseContext(m_h_prov, 0);
-    m_h_hash = 0;
-    m_h_key = 0;
-    m_h_prov = 0;
+    m_h_key.Reset();
+    m_h_prov.Reset();
 }
 
 bool CEncryptor::Init(const char* key, const char* iv) {
@@ -25,8 +22,8 @@ bool CEncryptor::Init(const char* key, const char* iv) {
     if (!key || strlen(key) < 8 || !iv || strlen(iv) < 8) return false;
     // No key container is needed for an imported session key; without VERIFYCONTEXT the call
     // fails on a profile that has never had one.
-    if (!CryptAcquireContextW(&m_h_prov, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
-        m_h_prov = 0;
+    if (!CryptAcquireContextW(m_h_prov.Receive(), nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+        m_h_prov.Release();  // nothing was acquired
         return false;
     }
     struct {
@@ -40,20 +37,20 @@ bool CEncryptor::Init(const char* key, const char* iv) {
     blob.header.aiKeyAlg = CALG_DES;
     blob.keyLength = 8;
     memcpy(blob.key, key, 8);
-    BOOL ok = CryptImportKey(m_h_prov, (const BYTE*)&blob, sizeof(blob), 0, 0, &m_h_key);
+    BOOL ok = CryptImportKey(m_h_prov.Get(), (const BYTE*)&blob, sizeof(blob), 0, 0, m_h_key.Receive());
     SecureZeroMemory(&blob, sizeof(blob));
     if (!ok) {
-        m_h_key = 0;
+        m_h_key.Release();  // nothing was imported
         Release();
         return false;
     }
     DWORD mode = CRYPT_MODE_CBC;
     DWORD padding = PKCS5_PADDING;
     DWORD blockBits = 0, size = sizeof(blockBits);
-    if (!CryptSetKeyParam(m_h_key, KP_MODE, (const BYTE*)&mode, 0) ||
-        !CryptGetKeyParam(m_h_key, KP_BLOCKLEN, (BYTE*)&blockBits, &size, 0) ||
-        !CryptSetKeyParam(m_h_key, KP_IV, (const BYTE*)iv, 0) ||
-        !CryptSetKeyParam(m_h_key, KP_PADDING, (const BYTE*)&padding, 0)) {
+    if (!CryptSetKeyParam(m_h_key.Get(), KP_MODE, (const BYTE*)&mode, 0) ||
+        !CryptGetKeyParam(m_h_key.Get(), KP_BLOCKLEN, (BYTE*)&blockBits, &size, 0) ||
+        !CryptSetKeyParam(m_h_key.Get(), KP_IV, (const BYTE*)iv, 0) ||
+        !CryptSetKeyParam(m_h_key.Get(), KP_PADDING, (const BYTE*)&padding, 0)) {
         Release();
         return false;
     }
@@ -64,13 +61,13 @@ int CEncryptor::Encrypt(const void* data, DWORD length, std::string& cipher) {
     cipher.clear();
     if (!m_h_key || (!data && length)) return -1;
     DWORD blockBits = 0, size = sizeof(blockBits);
-    DWORD blockBytes = CryptGetKeyParam(m_h_key, KP_BLOCKLEN, (BYTE*)&blockBits, &size, 0) ? blockBits / 8 : 0;
+    DWORD blockBytes = CryptGetKeyParam(m_h_key.Get(), KP_BLOCKLEN, (BYTE*)&blockBits, &size, 0) ? blockBits / 8 : 0;
     DWORD capacity = length + blockBytes;
     if (capacity < length) return -1;
     std::vector<BYTE> work(capacity ? capacity : 1, 0);
     if (length) memcpy(work.data(), data, length);
     DWORD produced = length;
-    if (!CryptEncrypt(m_h_key, 0, TRUE, 0, work.data(), &produced, capacity) || produced > capacity) return -1;
+    if (!CryptEncrypt(m_h_key.Get(), 0, TRUE, 0, work.data(), &produced, capacity) || produced > capacity) return -1;
     cipher.assign((const char*)work.data(), produced);
     return (int)produced;
 }
@@ -83,9 +80,7 @@ const char kStaticsKey[] = "5w!h$d62";
 const char kStaticsIv[] = "q7#vm3xk";
 
 struct CEncryptorSlot {
-    CEncryptorSlot() { InitializeCriticalSection(&cs); }
-    ~CEncryptorSlot() { DeleteCriticalSection(&cs); }
-    CRITICAL_SECTION cs;
+    std::mutex mtx;
     Utilities::CEncryptor encryptor;
 };
 }  // namespace
@@ -94,11 +89,14 @@ bool EncryptStaticsText(const std::string& text, std::string& cipher) {
     // never destroyed: the statistics worker may still be encrypting when the process ends
     static CEncryptorSlot& s_slot = *new CEncryptorSlot();
     cipher.clear();
-    EnterCriticalSection(&s_slot.cs);
-    bool ok = s_slot.encryptor.Init(kStaticsKey, kStaticsIv) &&
-              s_slot.encryptor.Encrypt(text.data(), (DWORD)text.size(), cipher) > 0;
-    DWORD err = ok ? 0 : GetLastError();
-    LeaveCriticalSection(&s_slot.cs);
+    bool ok;
+    DWORD err;
+    {
+        std::lock_guard<std::mutex> lock(s_slot.mtx);
+        ok = s_slot.encryptor.Init(kStaticsKey, kStaticsIv) &&
+             s_slot.encryptor.Encrypt(text.data(), (DWORD)text.size(), cipher) > 0;
+        err = ok ? 0 : GetLastError();
+    }
     if (!ok) {
         cipher.clear();
         WriteLogW(L"EncryptStaticsText failure, error=%d\n", (int)err);

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "base/scoped.h"
+
 namespace Utilities {
 
 class CEncryptor {
@@ -22,9 +24,8 @@ public:
 private:
     void Release();
 
-    HCRYPTHASH m_h_hash;  // never created here; destroyed when set
-    HCRYPTPROV m_h_prov;
-    HCRYPTKEY m_h_key;
+    CScopedCryptProv m_h_prov;
+    CScopedCryptKey m_h_key;  // after the provider: it goes first
 };
 
 }  // namespace Utilities

@@ -2,7 +2,7 @@
 
 #include <process.h>
 
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "net/generichttp.h"
 #include "payload/vdbizhandler.h"
 #include "probes/base64.h"
@@ -13,20 +13,12 @@
 
 namespace vdStaticsFoundation {
 
-CStaticsQueue::CStaticsQueue()
-    : m_u_next_id(1),
-      m_h_mutex(CreateMutexW(nullptr, FALSE, nullptr)),
-      m_u_thread_id(0),
-      m_p_url(nullptr),
-      m_l_stop(0) {
-    m_vec_records.reserve(60);
-}
+CStaticsQueue::CStaticsQueue() : m_u_thread_id(0), m_p_url(nullptr), m_b_stop(false) {}
 
 CStaticsQueue::~CStaticsQueue() {
     // The worker uses this object: it has to end first (the process-wide queue is never
     // destroyed while its worker runs).
     StopWorker(INFINITE);
-    for (auto& r : m_vec_records) delete r.second;
 }
 
 CStaticsQueue& CStaticsQueue::Inst() {
@@ -35,30 +27,13 @@ CStaticsQueue& CStaticsQueue::Inst() {
     return *s_queue;
 }
 
-bool CStaticsQueue::Lock() const {
-    DWORD rc = m_h_mutex.Valid() ? WaitForSingleObject(m_h_mutex.Get(), INFINITE) : WAIT_FAILED;
-    return rc == WAIT_OBJECT_0 || rc == WAIT_ABANDONED;
-}
-
-void CStaticsQueue::Unlock() const { ReleaseMutex(m_h_mutex.Get()); }
-
 void CStaticsQueue::Push(const IStatics& record) {
-    CStatics* copy = new CStatics();
+    std::unique_ptr<CStatics> copy(new CStatics());
     copy->CopyFrom(record);
-    if (!Lock()) {
-        delete copy;
-        return;
-    }
-    m_vec_records.emplace_back(m_u_next_id++, copy);
-    Unlock();
+    m_records.Push(std::move(copy));
 }
 
-int CStaticsQueue::GetCount() const {
-    if (!Lock()) return 0;
-    int n = (int)m_vec_records.size();
-    Unlock();
-    return n;
-}
+int CStaticsQueue::GetCount() const { return m_records.Count(); }
 
 bool CStaticsQueue::IsWorkerRunning() const {
     return m_h_thread.Valid() && WaitForSingleObject(m_h_thread.Get(), 0) == WAIT_TIMEOUT;
@@ -72,7 +47,7 @@ bool CStaticsQueue::StartWorker(const char* url) {
     if (!m_h_exit_event.Valid()) m_h_exit_event.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!m_h_exit_event.Valid()) return false;
     m_p_url = url;
-    InterlockedExchange(&m_l_stop, 0);
+    m_b_stop = false;
     m_h_thread.Reset((HANDLE)_beginthreadex(nullptr, 0, WorkerProc, this, 0, &m_u_thread_id));
     if (!m_h_thread.Valid()) {
         m_h_exit_event.Reset();
@@ -83,7 +58,7 @@ bool CStaticsQueue::StartWorker(const char* url) {
 
 bool CStaticsQueue::StopWorker(DWORD waitMs) {
     if (m_h_thread.Valid()) {
-        InterlockedExchange(&m_l_stop, 1);
+        m_b_stop = true;
         SetEvent(m_h_exit_event.Get());
         if (!JoinCancelling(m_h_thread.Get(), waitMs)) return false;
         m_h_thread.Reset();
@@ -105,31 +80,15 @@ unsigned __stdcall CStaticsQueue::WorkerProc(void* param) {
 
 void CStaticsQueue::Run() {
     for (;;) {
-        if (WaitForSingleObject(m_h_exit_event.Get(), 100) == WAIT_OBJECT_0 || m_l_stop) {
+        if (WaitForSingleObject(m_h_exit_event.Get(), 100) == WAIT_OBJECT_0 || m_b_stop) {
             WriteLogW(L"receive exit event signal\n");
             return;
         }
         std::string text;
         uint64_t id = 0;
-        if (Lock()) {
-            if (!m_vec_records.empty()) {
-                id = m_vec_records.back().first;
-                text = m_vec_records.back().second->Serialize();
-            }
-            Unlock();
-        }
+        m_records.ReadNewest([&](const CStatics& r) { text = r.Serialize(); }, id);
         if (text.empty() || !PostStaticsDatas(text, m_p_url)) continue;
-        if (Lock()) {
-            // the posted record, not whichever is newest now
-            for (auto it = m_vec_records.begin(); it != m_vec_records.end(); ++it) {
-                if (it->first == id) {
-                    delete it->second;
-                    m_vec_records.erase(it);
-                    break;
-                }
-            }
-            Unlock();
-        }
+        m_records.Remove(id);
         WriteLogA("PostStaticsDatas success url=%s\n", m_p_url);
         return;
     }
@@ -167,9 +126,7 @@ void SendInstallStatics() {
         std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
         record.SetExeName(WideToCodePage(name.c_str(), CP_UTF8).c_str());
 
-        char installer[20] = {0};
-        WideCharToMultiByte(CP_THREAD_ACP, 0, L"pamo30", -1, installer, sizeof(installer) - 1, nullptr, nullptr);
-        record.SetInstallerName(installer);
+        record.SetInstallerName(WideToCodePage(L"pamo30", CP_THREAD_ACP).c_str());
         record.SetWifiMac(GetHostNetInfo().GetMac().c_str());
         record.SetChannel(BizContentToUtf8(CVdBizHandler::Inst().GetBizContent()).c_str());
 

@@ -3,12 +3,14 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "probes/vdutils.h"
+#include "telemetry/recordlist.h"
 #include "telemetry/staticsrecord.h"
 
 namespace vdStaticsFoundation {
@@ -36,17 +38,12 @@ public:
 private:
     static unsigned __stdcall WorkerProc(void* param);
     void Run();
-    bool Lock() const;
-    void Unlock() const;
-
-    std::vector<std::pair<uint64_t, CStatics*>> m_vec_records;  // owned, oldest first
-    uint64_t m_u_next_id;
-    CScopedHandle m_h_mutex;
+    CRecordList<CStatics> m_records;
     CScopedHandle m_h_exit_event;
     CScopedHandle m_h_thread;
     unsigned m_u_thread_id;
     const char* m_p_url;
-    volatile LONG m_l_stop;
+    std::atomic<bool> m_b_stop;
 };
 
 }  // namespace vdStaticsFoundation

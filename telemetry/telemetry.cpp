@@ -1,6 +1,6 @@
 #include "telemetry/telemetry.h"
 
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 
 const char kBehaviorWindowShown[] = "4010101";
 const char kBehaviorDownloadStart[] = "4010102";
@@ -8,11 +8,11 @@ const char kBehaviorManualDownload[] = "4010103";
 const char kBehaviorDownloadEnd[] = "4010104";
 const char kBehaviorInstallEnd[] = "4010105";
 
-using VdFouncationBehaviorGather::CBehaviorQueue;
-using VdFouncationBehaviorGather::CVdBehaviorGather;
+using VdFoundationBehaviorGather::CBehaviorQueue;
+using VdFoundationBehaviorGather::CVdBehaviorGather;
 
 bool StartBehaviorWorker(const wchar_t* productFolder) {
-    VdFouncationBehaviorGather::SetBehaviorProductName(productFolder);
+    VdFoundationBehaviorGather::SetBehaviorProductName(productFolder);
     return CBehaviorQueue::Inst().StartWorker();
 }
 

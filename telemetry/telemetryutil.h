@@ -4,8 +4,8 @@
 
 #include <string>
 
-std::string WideToCodePage(const wchar_t* text, UINT codePage);
-std::wstring CodePageToWide(const std::string& text, UINT codePage);
+#include "base/strconv.h"
+
 // The distributor's business content as the records carry it: written as code page 936 text,
 // sent as UTF-8, and ended by the first NUL of a padded resource.
 std::string BizContentToUtf8(const std::string& content);

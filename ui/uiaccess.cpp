@@ -571,7 +571,7 @@ void DetachAccessible(CAccessibleUI* pAcc) {
 }
 
 void ReleaseAccessible(CAccessibleUI* pAcc) {
-    if (pAcc) pAcc->Release();
+    if (pAcc) pAcc->Release();  // raw: the manager's own reference to its object
 }
 
 }  // namespace DuiLib

@@ -77,9 +77,28 @@ CControlUI* CALLBACK CollectTabStops(CControlUI* pThis, LPVOID pData) {
     return nullptr;
 }
 
+TEventUI MakeEvent(int type, CControlUI* sender, POINT pt, WPARAM wParam, LPARAM lParam) {
+    TEventUI ev;
+    ev.Type = type;
+    ev.pSender = sender;
+    ev.ptMouse = pt;
+    ev.wParam = wParam;
+    ev.lParam = lParam;
+    ev.wKeyState = static_cast<WORD>(wParam);
+    ev.dwTimestamp = GetTickCount();
+    return ev;
+}
+
 }  // namespace
 
 CPaintManagerUI::CPaintManagerUI() {}
+
+void CPaintManagerUI::ReleaseOffscreen() {
+    // the bitmap must leave the DC before either can go
+    if (m_hDcOffscreen) SelectObject(m_hDcOffscreen.Get(), m_hOldOffscreen);
+    m_hDcOffscreen.Reset();
+    m_hbmpOffscreen.Reset();
+}
 
 CPaintManagerUI::~CPaintManagerUI() {
     ReleaseDialog();
@@ -88,16 +107,7 @@ CPaintManagerUI::~CPaintManagerUI() {
         ReleaseAccessible(m_pAccessible);
         m_pAccessible = nullptr;
     }
-    for (auto& f : m_mFonts)
-        if (f.second.hFont) DeleteObject(f.second.hFont);
-    for (auto& f : m_mFontVariants)
-        if (f.second) DeleteObject(f.second);
-    if (m_fallbackFont.hFont) DeleteObject(m_fallbackFont.hFont);
-    if (m_hDcOffscreen) {
-        SelectObject(m_hDcOffscreen, m_hOldOffscreen);
-        DeleteDC(m_hDcOffscreen);
-    }
-    if (m_hbmpOffscreen) DeleteObject(m_hbmpOffscreen);
+    ReleaseOffscreen();
     if (m_hwndTooltip && IsWindow(m_hwndTooltip)) DestroyWindow(m_hwndTooltip);
     auto& list = Globals().managers;
     list.erase(std::remove(list.begin(), list.end(), this), list.end());
@@ -189,7 +199,7 @@ void CPaintManagerUI::Init(HWND hWnd) {
     if (std::find(list.begin(), list.end(), this) == list.end()) list.push_back(this);
 }
 
-HDC CPaintManagerUI::GetPaintDC() const { return m_hDcOffscreen; }
+HDC CPaintManagerUI::GetPaintDC() const { return m_hDcOffscreen.Get(); }
 
 bool CPaintManagerUI::AttachDialog(CControlUI* pControl) {
     ReleaseDialog();
@@ -286,11 +296,8 @@ UINT CPaintManagerUI::GetWindowDpi(HWND hWnd) {
     // Windows 8.1 to 10 1511: the monitor's own scale; the system DPI would be wrong on a second screen
     if (dpi == 0 && hWnd) dpi = GetMonitorDpi(hWnd);
     if (dpi == 0) {
-        HDC hdc = GetDC(nullptr);
-        if (hdc) {
-            dpi = static_cast<UINT>(GetDeviceCaps(hdc, LOGPIXELSX));
-            ReleaseDC(nullptr, hdc);
-        }
+        CScopedWindowDC hdc = GetScopedDC(nullptr);
+        if (hdc) dpi = static_cast<UINT>(GetDeviceCaps(hdc.Get(), LOGPIXELSX));
     }
     // beyond 500 % is no real screen: a broken setting must not blow the window up
     return (dpi < 96 || dpi > 480) ? 96 : dpi;
@@ -361,17 +368,14 @@ bool CPaintManagerUI::AddFont(int id, const wchar_t* name, int size, bool bold, 
     info.bBold = bold;
     info.bUnderline = underline;
     info.bItalic = italic;
-    info.hFont = CreateUIFont(info.sFontName, ScaleValue(size), bold, underline, italic);
+    info.hFont.Reset(CreateUIFont(info.sFontName, ScaleValue(size), bold, underline, italic));
     if (!info.hFont) return false;
-    HDC hdc = GetDC(nullptr);
+    CScopedWindowDC hdc = GetScopedDC(nullptr);
     if (hdc) {
-        CScopedSelect sel(hdc, info.hFont);
-        GetTextMetricsW(hdc, &info.tm);
-        ReleaseDC(nullptr, hdc);
+        CScopedSelect sel(hdc.Get(), info.hFont.Get());
+        GetTextMetricsW(hdc.Get(), &info.tm);
     }
-    auto it = m_mFonts.find(id);
-    if (it != m_mFonts.end() && it->second.hFont) DeleteObject(it->second.hFont);
-    m_mFonts[id] = info;
+    m_mFonts[id] = std::move(info);
     if (isDefault || m_iDefaultFont < 0) m_iDefaultFont = isDefault ? id : (m_iDefaultFont < 0 ? id : m_iDefaultFont);
     return true;
 }
@@ -386,52 +390,45 @@ const TFontInfo* CPaintManagerUI::GetFontInfo(int id) {
         SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0);
         m_fallbackFont.sFontName = ncm.lfMessageFont.lfFaceName[0] ? ncm.lfMessageFont.lfFaceName : L"Tahoma";
         m_fallbackFont.iSize = 12;
-        m_fallbackFont.hFont = CreateUIFont(m_fallbackFont.sFontName, ScaleValue(12), false, false, false);
+        m_fallbackFont.hFont.Reset(CreateUIFont(m_fallbackFont.sFontName, ScaleValue(12), false, false, false));
     }
     return &m_fallbackFont;
 }
 
 HFONT CPaintManagerUI::GetFont(int id) {
     const TFontInfo* f = GetFontInfo(id);
-    return f && f->hFont ? f->hFont : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    return f && f->hFont ? f->hFont.Get() : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 }
 
 HFONT CPaintManagerUI::GetFontVariant(int id, bool bold, bool underline, bool italic) {
     const TFontInfo* f = GetFontInfo(id);
     if (!f) return GetFont(id);
     bold = bold || f->bBold, underline = underline || f->bUnderline, italic = italic || f->bItalic;
-    if (bold == f->bBold && underline == f->bUnderline && italic == f->bItalic && f->hFont) return f->hFont;
+    if (bold == f->bBold && underline == f->bUnderline && italic == f->bItalic && f->hFont) return f->hFont.Get();
     wchar_t key[64];
     wsprintfW(key, L"%d|%d|%d|%d", f->iSize, bold ? 1 : 0, underline ? 1 : 0, italic ? 1 : 0);
     std::wstring k = f->sFontName + key;
     auto it = m_mFontVariants.find(k);
-    if (it != m_mFontVariants.end()) return it->second;
+    if (it != m_mFontVariants.end()) return it->second.Get();
     HFONT h = CreateUIFont(f->sFontName, ScaleValue(f->iSize), bold, underline, italic);
-    m_mFontVariants[k] = h;
+    m_mFontVariants[k].Reset(h);
     return h ? h : GetFont(id);
 }
 
 void CPaintManagerUI::CreateFonts() {
-    for (auto& f : m_mFontVariants)
-        if (f.second) DeleteObject(f.second);
     m_mFontVariants.clear();
-    if (m_fallbackFont.hFont) {
-        DeleteObject(m_fallbackFont.hFont);
-        m_fallbackFont.hFont = nullptr;
-    }
-    HDC hdc = GetDC(nullptr);
+    m_fallbackFont.hFont.Reset();
+    CScopedWindowDC hdc = GetScopedDC(nullptr);
     for (auto& it : m_mFonts) {
         TFontInfo& info = it.second;
         HFONT h = CreateUIFont(info.sFontName, ScaleValue(info.iSize), info.bBold, info.bUnderline, info.bItalic);
         if (!h) continue;  // keeps the old size rather than no font
-        if (info.hFont) DeleteObject(info.hFont);
-        info.hFont = h;
+        info.hFont.Reset(h);
         if (hdc) {
-            CScopedSelect sel(hdc, h);
-            GetTextMetricsW(hdc, &info.tm);
+            CScopedSelect sel(hdc.Get(), h);
+            GetTextMetricsW(hdc.Get(), &info.tm);
         }
     }
-    if (hdc) ReleaseDC(nullptr, hdc);
 }
 
 void CPaintManagerUI::AddDefaultAttributeList(const wchar_t* pstrControlName, const wchar_t* pstrAttrList) {
@@ -728,12 +725,7 @@ void CPaintManagerUI::DoPaint() {
         return;
     }
     if (!m_hDcOffscreen || m_szOffscreen.cx != cx || m_szOffscreen.cy != cy) {
-        if (m_hDcOffscreen) {
-            SelectObject(m_hDcOffscreen, m_hOldOffscreen);
-            DeleteDC(m_hDcOffscreen);
-            m_hDcOffscreen = nullptr;
-        }
-        if (m_hbmpOffscreen) DeleteObject(m_hbmpOffscreen);
+        ReleaseOffscreen();
         BITMAPINFO bi = {};
         bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
         bi.bmiHeader.biWidth = cx;
@@ -742,9 +734,9 @@ void CPaintManagerUI::DoPaint() {
         bi.bmiHeader.biBitCount = 32;
         bi.bmiHeader.biCompression = BI_RGB;
         void* bits = nullptr;
-        m_hbmpOffscreen = CreateDIBSection(hdc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-        m_hDcOffscreen = m_hbmpOffscreen ? CreateCompatibleDC(hdc) : nullptr;
-        if (m_hDcOffscreen) m_hOldOffscreen = SelectObject(m_hDcOffscreen, m_hbmpOffscreen);
+        m_hbmpOffscreen.Reset(CreateDIBSection(hdc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+        m_hDcOffscreen.Reset(m_hbmpOffscreen ? CreateCompatibleDC(hdc) : nullptr);
+        if (m_hDcOffscreen) m_hOldOffscreen = SelectObject(m_hDcOffscreen.Get(), m_hbmpOffscreen.Get());
         m_szOffscreen = {cx, cy};
     }
     if (!m_hDcOffscreen) {
@@ -754,13 +746,13 @@ void CPaintManagerUI::DoPaint() {
         return;
     }
     {
-        CRenderClip clip(m_hDcOffscreen, ps.rcPaint);
+        CRenderClip clip(m_hDcOffscreen.Get(), ps.rcPaint);
         // what no control covers stays neutral instead of showing last frame's pixels
-        CRenderEngine::DrawColor(m_hDcOffscreen, ps.rcPaint, 0xFFFFFFFF);
-        m_pRoot->DoPaint(m_hDcOffscreen, ps.rcPaint);
+        CRenderEngine::DrawColor(m_hDcOffscreen.Get(), ps.rcPaint, 0xFFFFFFFF);
+        m_pRoot->DoPaint(m_hDcOffscreen.Get(), ps.rcPaint);
     }
     BitBlt(hdc, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left, ps.rcPaint.bottom - ps.rcPaint.top,
-           m_hDcOffscreen, ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
+           m_hDcOffscreen.Get(), ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
     EndPaint(m_hWndPaint, &ps);
 }
 
@@ -836,40 +828,8 @@ void CPaintManagerUI::HideToolTip() {
     m_pTooltipFor = nullptr;
 }
 
-bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
-    if (!m_hWndPaint) return false;
-    {
-        std::vector<IMessageFilterUI*> filters = m_vMessageFilters;
-        for (IMessageFilterUI* f : filters) {
-            bool handled = false;
-            LRESULT r = f->MessageHandler(uMsg, wParam, lParam, handled);
-            if (handled) {
-                lRes = r;
-                return true;
-            }
-        }
-    }
-    auto makeEvent = [&](int type, CControlUI* sender, POINT pt) {
-        TEventUI ev;
-        ev.Type = type;
-        ev.pSender = sender;
-        ev.ptMouse = pt;
-        ev.wParam = wParam;
-        ev.lParam = lParam;
-        ev.wKeyState = static_cast<WORD>(wParam);
-        ev.dwTimestamp = GetTickCount();
-        return ev;
-    };
-    if (uMsg == AsyncNotifyMessage() && uMsg != 0) {
-        DispatchPendingNotifications();
-        lRes = 0;
-        return true;
-    }
-    if (uMsg == AccActionMessage() && uMsg != 0) {
-        RunDefaultActions();
-        lRes = 0;
-        return true;
-    }
+// Painting, size and scale.
+bool CPaintManagerUI::OnPaintMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
     switch (uMsg) {
         case WM_ERASEBKGND:
             lRes = 1;
@@ -885,7 +845,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
             return true;
         }
         case WM_PRINTCLIENT: {
-            if (!m_pRoot) break;
+            if (!m_pRoot) return false;
             RECT rc;
             GetClientRect(m_hWndPaint, &rc);
             if (m_bUpdateNeeded) UpdateLayout();
@@ -920,34 +880,14 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
             lRes = 0;
             return true;
         }
-        case WM_GETOBJECT: {
-            // only the client is ours; the frame and the rest stay with the system
-            if (static_cast<LONG>(lParam) != static_cast<LONG>(OBJID_CLIENT) || !m_pRoot) return false;
-            if (!m_pAccessible) m_pAccessible = CreateAccessible(this);
-            lRes = AccLresultFromObject(IID_IAccessible, wParam, AccessibleUnknown(m_pAccessible));
-            return lRes != 0;
-        }
-        case WM_DESTROY: {
-            if (m_pAccessible) {
-                // clients may hold the object past the window's life
-                DetachAccessible(m_pAccessible);
-                ReleaseAccessible(m_pAccessible);
-                m_pAccessible = nullptr;
-            }
+        default:
             return false;
-        }
-        case WM_TIMER: {
-            for (auto& t : m_vTimers) {
-                if (t.uWinTimer == wParam) {
-                    TEventUI ev = makeEvent(UIEVENT_TIMER, t.pSender, m_ptLastMousePos);
-                    ev.wParam = t.nLocalID;
-                    t.pSender->Event(ev);
-                    lRes = 0;
-                    return true;
-                }
-            }
-            return false;
-        }
+    }
+}
+
+// The pointer: hot control, tooltips, clicks with capture, cursor and wheel.
+bool CPaintManagerUI::OnMouseMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
+    switch (uMsg) {
         case WM_MOUSEMOVE: {
             POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
             m_ptLastMousePos = pt;
@@ -963,7 +903,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
             }
             CControlUI* target = m_pEventClick ? m_pEventClick : c;
             if (target) {
-                TEventUI ev = makeEvent(UIEVENT_MOUSEMOVE, target, pt);
+                TEventUI ev = MakeEvent(UIEVENT_MOUSEMOVE, target, pt, wParam, lParam);
                 target->Event(ev);
             }
             return false;
@@ -985,7 +925,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
             POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
             CControlUI* c = FindControl(pt);
             if (c) {
-                TEventUI ev = makeEvent(UIEVENT_MOUSEHOVER, c, pt);
+                TEventUI ev = MakeEvent(UIEVENT_MOUSEHOVER, c, pt, wParam, lParam);
                 c->Event(ev);
                 // after a click the tip waits until the pointer comes back; so does an inactive window
                 if (c != m_pNoTipUntilLeave && GetActiveWindow() == m_hWndPaint) ShowToolTip(c, pt);
@@ -1009,7 +949,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
             if (FindControl(pt) != c) return false;  // a receiver of the focus change rebuilt the page
             m_pEventClick = c;
             SetCapture(m_hWndPaint);
-            TEventUI ev = makeEvent(uMsg == WM_LBUTTONDOWN ? UIEVENT_BUTTONDOWN : UIEVENT_DBLCLICK, c, pt);
+            TEventUI ev = MakeEvent(uMsg == WM_LBUTTONDOWN ? UIEVENT_BUTTONDOWN : UIEVENT_DBLCLICK, c, pt, wParam, lParam);
             c->Event(ev);
             return false;
         }
@@ -1021,7 +961,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
             m_pEventClick = nullptr;
             if (GetCapture() == m_hWndPaint) ReleaseCapture();
             if (!c) return false;
-            TEventUI ev = makeEvent(UIEVENT_BUTTONUP, c, pt);
+            TEventUI ev = MakeEvent(UIEVENT_BUTTONUP, c, pt, wParam, lParam);
             c->Event(ev);
             return false;
         }
@@ -1032,7 +972,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
             if (m_pEventClick) {
                 CControlUI* c = m_pEventClick;
                 m_pEventClick = nullptr;
-                TEventUI ev = makeEvent(UIEVENT_KILLFOCUS, c, m_ptLastMousePos);
+                TEventUI ev = MakeEvent(UIEVENT_KILLFOCUS, c, m_ptLastMousePos, wParam, lParam);
                 c->Event(ev);
             }
             return false;
@@ -1044,7 +984,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
             ScreenToClient(m_hWndPaint, &pt);
             CControlUI* c = FindControl(pt);
             if (!c) return false;
-            TEventUI ev = makeEvent(UIEVENT_SETCURSOR, c, pt);
+            TEventUI ev = MakeEvent(UIEVENT_SETCURSOR, c, pt, wParam, lParam);
             ev.wParam = 0;
             c->Event(ev);
             if (ev.wParam) {
@@ -1053,23 +993,31 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
             }
             return false;
         }
-        case WM_KEYDOWN:
-        case WM_KEYUP:
-        case WM_CHAR: {
-            if (!m_pFocus) return false;
-            TEventUI ev = makeEvent(uMsg == WM_KEYDOWN ? UIEVENT_KEYDOWN : (uMsg == WM_KEYUP ? UIEVENT_KEYUP : UIEVENT_CHAR),
-                                    m_pFocus, m_ptLastMousePos);
-            ev.chKey = static_cast<wchar_t>(wParam);
-            m_pFocus->Event(ev);
-            return false;
-        }
         case WM_MOUSEWHEEL: {
             POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
             ScreenToClient(m_hWndPaint, &pt);
             CControlUI* c = FindControl(pt);
             if (!c) return false;
-            TEventUI ev = makeEvent(UIEVENT_SCROLLWHEEL, c, pt);
+            TEventUI ev = MakeEvent(UIEVENT_SCROLLWHEEL, c, pt, wParam, lParam);
             c->Event(ev);
+            return false;
+        }
+        default:
+            return false;
+    }
+}
+
+// Keys go to the focused control; losing the keyboard abandons a half-done click.
+bool CPaintManagerUI::OnKeyboardMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
+    switch (uMsg) {
+        case WM_KEYDOWN:
+        case WM_KEYUP:
+        case WM_CHAR: {
+            if (!m_pFocus) return false;
+            TEventUI ev = MakeEvent(uMsg == WM_KEYDOWN ? UIEVENT_KEYDOWN : (uMsg == WM_KEYUP ? UIEVENT_KEYUP : UIEVENT_CHAR),
+                                    m_pFocus, m_ptLastMousePos, wParam, lParam);
+            ev.chKey = static_cast<wchar_t>(wParam);
+            m_pFocus->Event(ev);
             return false;
         }
         case WM_KILLFOCUS: {
@@ -1078,10 +1026,54 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
                 CControlUI* c = m_pEventClick;
                 m_pEventClick = nullptr;
                 if (GetCapture() == m_hWndPaint) ReleaseCapture();
-                TEventUI ev = makeEvent(UIEVENT_KILLFOCUS, c, m_ptLastMousePos);
+                TEventUI ev = MakeEvent(UIEVENT_KILLFOCUS, c, m_ptLastMousePos, wParam, lParam);
                 c->Event(ev);
             }
             HideToolTip();
+            return false;
+        }
+        default:
+            return false;
+    }
+}
+
+// What screen readers ask for, and the object they may hold past the window.
+bool CPaintManagerUI::OnAccessibilityMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
+    switch (uMsg) {
+        case WM_GETOBJECT: {
+            // only the client is ours; the frame and the rest stay with the system
+            if (static_cast<LONG>(lParam) != static_cast<LONG>(OBJID_CLIENT) || !m_pRoot) return false;
+            if (!m_pAccessible) m_pAccessible = CreateAccessible(this);
+            lRes = AccLresultFromObject(IID_IAccessible, wParam, AccessibleUnknown(m_pAccessible));
+            return lRes != 0;
+        }
+        case WM_DESTROY: {
+            if (m_pAccessible) {
+                // clients may hold the object past the window's life
+                DetachAccessible(m_pAccessible);
+                ReleaseAccessible(m_pAccessible);
+                m_pAccessible = nullptr;
+            }
+            return false;
+        }
+        default:
+            return false;
+    }
+}
+
+// Control timers and the native edit box.
+bool CPaintManagerUI::OnChildMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
+    switch (uMsg) {
+        case WM_TIMER: {
+            for (auto& t : m_vTimers) {
+                if (t.uWinTimer == wParam) {
+                    TEventUI ev = MakeEvent(UIEVENT_TIMER, t.pSender, m_ptLastMousePos, wParam, lParam);
+                    ev.wParam = t.nLocalID;
+                    t.pSender->Event(ev);
+                    lRes = 0;
+                    return true;
+                }
+            }
             return false;
         }
         case WM_COMMAND: {
@@ -1110,9 +1102,37 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
             return false;
         }
         default:
-            break;
+            return false;
     }
-    return false;
+}
+
+bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
+    if (!m_hWndPaint) return false;
+    {
+        std::vector<IMessageFilterUI*> filters = m_vMessageFilters;
+        for (IMessageFilterUI* f : filters) {
+            bool handled = false;
+            LRESULT r = f->MessageHandler(uMsg, wParam, lParam, handled);
+            if (handled) {
+                lRes = r;
+                return true;
+            }
+        }
+    }
+    if (uMsg == AsyncNotifyMessage() && uMsg != 0) {
+        DispatchPendingNotifications();
+        lRes = 0;
+        return true;
+    }
+    if (uMsg == AccActionMessage() && uMsg != 0) {
+        RunDefaultActions();
+        lRes = 0;
+        return true;
+    }
+    // each handler knows its own messages only; false also lets the default procedure run
+    return OnPaintMessage(uMsg, wParam, lParam, lRes) || OnMouseMessage(uMsg, wParam, lParam, lRes) ||
+           OnKeyboardMessage(uMsg, wParam, lParam, lRes) || OnAccessibilityMessage(uMsg, wParam, lParam, lRes) ||
+           OnChildMessage(uMsg, wParam, lParam, lRes);
 }
 
 }  // namespace DuiLib

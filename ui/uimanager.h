@@ -14,7 +14,7 @@
 namespace DuiLib {
 
 struct TFontInfo {
-    HFONT hFont = nullptr;
+    CScopedGdiObject<HFONT> hFont;
     std::wstring sFontName;
     int iSize = 0;
     bool bBold = false;
@@ -161,7 +161,14 @@ public:
     bool MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes);
 
 private:
+    // MessageHandler's parts, by kind of message; each answers false to messages not its own.
+    bool OnPaintMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes);
+    bool OnMouseMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes);
+    bool OnKeyboardMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes);
+    bool OnAccessibilityMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes);
+    bool OnChildMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes);
     void DoPaint();
+    void ReleaseOffscreen();
     void UpdateLayout();
     void SetHot(CControlUI* pControl, POINT pt);
     void ShowToolTip(CControlUI* pControl, POINT pt);
@@ -186,8 +193,8 @@ private:
     bool m_bFirstLayout = true;
 
     // the back buffer
-    HDC m_hDcOffscreen = nullptr;
-    HBITMAP m_hbmpOffscreen = nullptr;
+    CScopedMemDC m_hDcOffscreen;
+    CScopedGdiObject<HBITMAP> m_hbmpOffscreen;
     HGDIOBJ m_hOldOffscreen = nullptr;
     SIZE m_szOffscreen = {0, 0};
 
@@ -199,7 +206,7 @@ private:
     SIZE m_szMaxWindow = {0, 0};
 
     std::map<int, TFontInfo> m_mFonts;
-    std::map<std::wstring, HFONT> m_mFontVariants;
+    std::map<std::wstring, CScopedGdiObject<HFONT>> m_mFontVariants;
     int m_iDefaultFont = -1;
     TFontInfo m_fallbackFont;
     DWORD m_dwDefaultTextColor = 0xFF000000;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "ui/uibuilder.h"
 #include "ui/uiparse.h"
 #include "ui/uirender.h"
@@ -83,15 +83,14 @@ SIZE CMenuElementUI::EstimateSize(SIZE) {
     RECT pad = Scaled(menu ? menu->m_rcItemTextPadding : RECT{0, 0, 0, 0});
     const RECT own = Scaled(m_rcTextPadding);
     if (m_pManager) {
-        HDC hdc = GetDC(m_pManager->GetPaintWindow());
+        CScopedWindowDC hdc = GetScopedDC(m_pManager->GetPaintWindow());
         if (hdc) {
             std::wstring shown = m_sText;
             if (m_bShowHtml) {
                 shown.clear();
                 for (const auto& r : ParseHtmlText(m_sText)) shown += r.sText;
             }
-            SIZE t = CRenderEngine::GetTextSize(hdc, m_pManager, shown, font, 0);
-            ReleaseDC(m_pManager->GetPaintWindow(), hdc);
+            SIZE t = CRenderEngine::GetTextSize(hdc.Get(), m_pManager, shown, font, 0);
             sz.cx = t.cx;
         }
     }

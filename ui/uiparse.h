@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "probes/utf8text.h"
+#include "base/utf8text.h"
 
 namespace DuiLib {
 

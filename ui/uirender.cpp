@@ -3,6 +3,7 @@
 #include <gdiplus.h>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "ui/uimanager.h"
@@ -11,9 +12,8 @@ namespace DuiLib {
 
 CRenderClip::CRenderClip(HDC hDC, const RECT& rc, int roundX, int roundY) : m_hDC(hDC), m_iSaved(SaveDC(hDC)) {
     if (roundX > 0 && roundY > 0) {
-        HRGN rgn = CreateRoundRectRgn(rc.left, rc.top, rc.right + 1, rc.bottom + 1, roundX, roundY);
-        ExtSelectClipRgn(hDC, rgn, RGN_AND);
-        DeleteObject(rgn);
+        CScopedGdiObject<HRGN> rgn(CreateRoundRectRgn(rc.left, rc.top, rc.right + 1, rc.bottom + 1, roundX, roundY));
+        ExtSelectClipRgn(hDC, rgn.Get(), RGN_AND);
     } else {
         IntersectClipRect(hDC, rc.left, rc.top, rc.right, rc.bottom);
     }
@@ -29,12 +29,6 @@ bool Intersects(const RECT& a, const RECT& b) {
     RECT t;
     return IntersectRect(&t, &a, &b) != FALSE;
 }
-
-// The image's pixels for GDI+ without a copy: the cached DIB is top-down premultiplied BGRA.
-struct TSmoothSource {
-    Gdiplus::Bitmap* bitmap = nullptr;
-    ~TSmoothSource() { delete bitmap; }
-};
 
 void BlendPart(HDC hDC, HDC hSrc, const RECT& d, const RECT& s, BYTE fade, Gdiplus::Bitmap* smooth = nullptr) {
     if (d.right <= d.left || d.bottom <= d.top || s.right <= s.left || s.bottom <= s.top) return;
@@ -118,21 +112,19 @@ void CRenderEngine::DrawImage(HDC hDC, const TImageInfo& image, const RECT& rcDe
     s.bottom = std::max<LONG>(s.top, std::min<LONG>(s.bottom, image.nY));
     if (s.right <= s.left || s.bottom <= s.top) return;
 
-    CScopedMemDC mem(hDC);
+    CScopedMemDC mem(CreateCompatibleDC(hDC));
     if (!mem.Get()) return;
     CScopedSelect sel(mem.Get(), image.hBitmap);
-    TSmoothSource smooth;
+    std::unique_ptr<Gdiplus::Bitmap> smooth;
     if (bSmooth) {
         DIBSECTION ds = {};
         // the cache makes every picture top-down (GetObject reports its height as positive all
         // the same), so the first row in memory is the top one
         if (GetObjectW(image.hBitmap, sizeof(ds), &ds) == sizeof(ds) && ds.dsBm.bmBits && ds.dsBm.bmBitsPixel == 32) {
-            smooth.bitmap = new Gdiplus::Bitmap(image.nX, image.nY, ds.dsBm.bmWidthBytes, PixelFormat32bppPARGB,
-                                                static_cast<BYTE*>(ds.dsBm.bmBits));
-            if (smooth.bitmap->GetLastStatus() != Gdiplus::Ok) {
-                delete smooth.bitmap;
-                smooth.bitmap = nullptr;
-            }
+            // the image's pixels for GDI+ without a copy: the cached DIB is top-down premultiplied BGRA
+            smooth.reset(new Gdiplus::Bitmap(image.nX, image.nY, ds.dsBm.bmWidthBytes, PixelFormat32bppPARGB,
+                                             static_cast<BYTE*>(ds.dsBm.bmBits)));
+            if (smooth->GetLastStatus() != Gdiplus::Ok) smooth.reset();
         }
     }
     const RECT& d = rcDest;
@@ -150,8 +142,8 @@ void CRenderEngine::DrawImage(HDC hDC, const TImageInfo& image, const RECT& rcDe
     const int stepH = rcCorner.top > 0 && rcDestCorner.top > 0 ? MulDiv(sh, rcDestCorner.top, rcCorner.top)
                                                                : (bSmooth ? 0 : sh);
     if (!corners) {
-        if (bTiledX || bTiledY) TilePart(hDC, mem.Get(), d, s, uFade, bTiledX, bTiledY, rcPaint, stepW, stepH, smooth.bitmap);
-        else BlendPart(hDC, mem.Get(), d, s, uFade, smooth.bitmap);
+        if (bTiledX || bTiledY) TilePart(hDC, mem.Get(), d, s, uFade, bTiledX, bTiledY, rcPaint, stepW, stepH, smooth.get());
+        else BlendPart(hDC, mem.Get(), d, s, uFade, smooth.get());
         return;
     }
     // corners on screen at their own scale, within the source's cut
@@ -173,8 +165,8 @@ void CRenderEngine::DrawImage(HDC hDC, const TImageInfo& image, const RECT& rcDe
             RECT sp = {sxs[col], sys[row], sxs[col + 1], sys[row + 1]};
             if (!Intersects(dp, rcPaint)) continue;
             if (row == 1 && col == 1 && (bTiledX || bTiledY))
-                TilePart(hDC, mem.Get(), dp, sp, uFade, bTiledX, bTiledY, rcPaint, 0, 0, smooth.bitmap);
-            else BlendPart(hDC, mem.Get(), dp, sp, uFade, smooth.bitmap);
+                TilePart(hDC, mem.Get(), dp, sp, uFade, bTiledX, bTiledY, rcPaint, 0, 0, smooth.get());
+            else BlendPart(hDC, mem.Get(), dp, sp, uFade, smooth.get());
         }
     }
 }
@@ -262,7 +254,7 @@ void CRenderEngine::DrawColor(HDC hDC, const RECT& rc, DWORD color) {
     if (!bmp.Get() || !bits) return;
     const DWORD r = ((color >> 16) & 0xFF) * a / 255, g = ((color >> 8) & 0xFF) * a / 255, b = (color & 0xFF) * a / 255;
     *static_cast<DWORD*>(bits) = (static_cast<DWORD>(a) << 24) | (r << 16) | (g << 8) | b;
-    CScopedMemDC mem(hDC);
+    CScopedMemDC mem(CreateCompatibleDC(hDC));
     CScopedSelect sel(mem.Get(), bmp.Get());
     BLENDFUNCTION bf = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
     AlphaBlend(hDC, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, mem.Get(), 0, 0, 1, 1, bf);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/files.h"
 #include "ui/uimanager.h"
 #include "ui/uimarkup.h"
 #include "ui/uiparse.h"
@@ -22,6 +23,8 @@ namespace {
 
 // Anything bigger than this in a skin is damage or hostility, not a skin file.
 constexpr uLong kMaxMemberSize = 32u * 1024 * 1024;
+// a skin archive given as a file is read whole into memory
+constexpr unsigned long long kMaxArchiveBytes = 0x10000000 - 1;
 
 struct TMemStream {
     const unsigned char* data;
@@ -84,10 +87,8 @@ ULONG_PTR& GdiplusToken() {
 
 struct TImageEntry {
     TImageInfo info;
+    CScopedGdiObject<HBITMAP> owner;  // info's bitmap
     bool bOk = false;
-    ~TImageEntry() {
-        if (info.hBitmap) DeleteObject(info.hBitmap);
-    }
 };
 
 std::map<std::wstring, std::unique_ptr<TImageEntry>>& ImageCache() {
@@ -126,18 +127,9 @@ bool CResourceArchive::OpenFile(const wchar_t* path) {
     Close();
     if (!path || !*path) return false;
     // minizip's own file functions take narrow names; read the file and keep it in memory instead.
-    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    LARGE_INTEGER size = {};
-    std::vector<unsigned char> bytes;
-    bool ok = GetFileSizeEx(h, &size) && size.QuadPart > 0 && size.QuadPart < 0x10000000;
-    if (ok) {
-        bytes.resize(static_cast<size_t>(size.QuadPart));
-        DWORD got = 0;
-        ok = ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size();
-    }
-    CloseHandle(h);
-    return ok && OpenMemory(path, bytes.data(), bytes.size());
+    std::string bytes;
+    return ReadWholeFile(path, kMaxArchiveBytes, bytes) == ReadWholeResult::Ok && !bytes.empty() &&
+           OpenMemory(path, bytes.data(), bytes.size());
 }
 
 void CResourceArchive::Close() {
@@ -222,30 +214,17 @@ bool ReadSkinFile(const wchar_t* name, std::string& out, const wchar_t** error) 
     std::wstring path = name ? name : L"";
     // relative names are looked up in the resource folder
     if (path.size() < 2 || (path[1] != L':' && path[0] != L'\\')) path = CPaintManagerUI::GetResourcePath() + path;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        *err = L"Error opening file";
-        return false;
+    switch (ReadWholeFile(path, kMaxMemberSize, out)) {
+        case ReadWholeResult::Ok:
+            if (!out.empty()) return true;
+            *err = L"File is empty";
+            return false;
+        case ReadWholeResult::NotFound:
+        case ReadWholeResult::NotOpened: *err = L"Error opening file"; return false;
+        case ReadWholeResult::TooLarge:
+        case ReadWholeResult::NoMemory: *err = L"File too large"; return false;
+        default: *err = L"Could not read file"; return false;
     }
-    LARGE_INTEGER size = {};
-    bool ok = GetFileSizeEx(h, &size) != FALSE;
-    if (ok && size.QuadPart == 0) *err = L"File is empty";
-    else if (ok && size.QuadPart > static_cast<LONGLONG>(kMaxMemberSize)) *err = L"File too large";
-    else if (ok) {
-        out.resize(static_cast<size_t>(size.QuadPart));
-        DWORD got = 0;
-        ok = ReadFile(h, &out[0], static_cast<DWORD>(out.size()), &got, nullptr) && got == out.size();
-        if (!ok) {
-            out.clear();
-            *err = L"Could not read file";
-        }
-        CloseHandle(h);
-        return ok;
-    } else {
-        *err = L"Could not read file";
-    }
-    CloseHandle(h);
-    return false;
 }
 
 bool EnsureGdiplus() {
@@ -263,11 +242,11 @@ void StopGdiplus() {
 bool DecodeImage(const void* data, size_t len, bool bMask, uint32_t dwMask, TImageInfo& out) {
     out = TImageInfo();
     if (!data || len == 0 || len > kMaxMemberSize || !EnsureGdiplus()) return false;
-    IStream* stream = SHCreateMemStream(static_cast<const BYTE*>(data), static_cast<UINT>(len));
+    CComPtrLite<IStream> stream(SHCreateMemStream(static_cast<const BYTE*>(data), static_cast<UINT>(len)));
     if (!stream) return false;
     bool ok = false;
     {
-        Gdiplus::Bitmap bmp(stream, FALSE);
+        Gdiplus::Bitmap bmp(stream.Get(), FALSE);
         const int w = static_cast<int>(bmp.GetWidth()), h = static_cast<int>(bmp.GetHeight());
         if (bmp.GetLastStatus() == Gdiplus::Ok && w > 0 && h > 0 && w <= 8192 && h <= 8192) {
             Gdiplus::Rect rc(0, 0, w, h);
@@ -281,7 +260,7 @@ bool DecodeImage(const void* data, size_t len, bool bMask, uint32_t dwMask, TIma
                 bi.bmiHeader.biBitCount = 32;
                 bi.bmiHeader.biCompression = BI_RGB;
                 void* bits = nullptr;
-                HBITMAP hbmp = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+                CScopedGdiObject<HBITMAP> hbmp(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
                 if (hbmp && bits) {
                     bool alpha = false;
                     for (int y = 0; y < h; ++y) {
@@ -299,19 +278,16 @@ bool DecodeImage(const void* data, size_t len, bool bMask, uint32_t dwMask, TIma
                         }
                     }
                     GdiFlush();
-                    out.hBitmap = hbmp;
+                    out.hBitmap = hbmp.Release();
                     out.nX = w;
                     out.nY = h;
                     out.bAlpha = alpha;
                     ok = true;
-                } else if (hbmp) {
-                    DeleteObject(hbmp);
                 }
                 bmp.UnlockBits(&bd);
             }
         }
     }
-    stream->Release();
     return ok;
 }
 
@@ -346,6 +322,7 @@ const TImageInfo* GetCachedImage(const std::wstring& name, bool bRes, const std:
         have = ReadSkinFile(name.c_str(), bytes, nullptr);
     }
     if (have) entry->bOk = DecodeImage(bytes.data(), bytes.size(), bMask, dwMask, entry->info);
+    entry->owner.Reset(entry->info.hBitmap);
     const TImageInfo* result = entry->bOk ? &entry->info : nullptr;
     cache[key] = std::move(entry);
     return result;

@@ -6,27 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include "base/scoped.h"
+
 namespace DuiLib {
 
 class CMarkup;
-
-// Owns a GDI object; DeleteObject on destruction. Copying makes no sense.
-template <class T>
-class CScopedGdiObject {
-public:
-    explicit CScopedGdiObject(T h = nullptr) : m_h(h) {}
-    ~CScopedGdiObject() { Reset(); }
-    CScopedGdiObject(const CScopedGdiObject&) = delete;
-    CScopedGdiObject& operator=(const CScopedGdiObject&) = delete;
-    void Reset(T h = nullptr) {
-        if (m_h) DeleteObject(m_h);
-        m_h = h;
-    }
-    T Get() const { return m_h; }
-    T Release() { T h = m_h; m_h = nullptr; return h; }
-private:
-    T m_h;
-};
 
 // Selects an object into a DC for one scope.
 class CScopedSelect {
@@ -38,18 +22,6 @@ public:
 private:
     HDC m_hdc;
     HGDIOBJ m_hOld;
-};
-
-// Owns a memory DC.
-class CScopedMemDC {
-public:
-    explicit CScopedMemDC(HDC compatible) : m_h(CreateCompatibleDC(compatible)) {}
-    ~CScopedMemDC() { if (m_h) DeleteDC(m_h); }
-    CScopedMemDC(const CScopedMemDC&) = delete;
-    CScopedMemDC& operator=(const CScopedMemDC&) = delete;
-    HDC Get() const { return m_h; }
-private:
-    HDC m_h;
 };
 
 class CResourceArchive {

@@ -2,7 +2,7 @@
 
 #include <windowsx.h>
 
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "ui/uibuilder.h"
 #include "ui/uicontrol.h"
 #include "ui/uiparse.h"
@@ -326,9 +326,9 @@ LRESULT WindowImplBase::OnSize(UINT, WPARAM wParam, LPARAM, BOOL& bHandled) {
         OffsetRect(&rc, -rc.left, -rc.top);
         rc.right++;
         rc.bottom++;
-        HRGN rgn = CreateRoundRectRgn(rc.left, rc.top, rc.right, rc.bottom, round.cx, round.cy);
-        // the window owns the region from here on
-        if (!SetWindowRgn(m_hWnd, rgn, TRUE)) DeleteObject(rgn);
+        CScopedGdiObject<HRGN> rgn(CreateRoundRectRgn(rc.left, rc.top, rc.right, rc.bottom, round.cx, round.cy));
+        // the window owns the region once it is set
+        if (SetWindowRgn(m_hWnd, rgn.Get(), TRUE)) rgn.Release();
     }
     (void)wParam;
     bHandled = FALSE;

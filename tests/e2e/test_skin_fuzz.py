@@ -30,7 +30,7 @@ def build():
     os.makedirs(OUT, exist_ok=True)
     exe = os.path.join(OUT, "ui_parsers_fuzz")
     srcs = [os.path.join(ROOT, p) for p in ("tests/fuzz/ui_parsers_fuzz.cpp", "ui/uimarkup.cpp", "ui/uiparse.cpp",
-                                            "probes/utf8text.cpp")]
+                                            "base/utf8text.cpp")]
     if not os.path.exists(exe) or any(os.path.getmtime(s) > os.path.getmtime(exe) for s in srcs):
         subprocess.run([clang, "-std=c++17", "-O1", "-g", "-fsanitize=fuzzer,address,undefined",
                         "-fno-sanitize-recover=undefined", "-I", ROOT, "-o", exe] + srcs, check=True, timeout=600)
@@ -76,7 +76,7 @@ def test_parsers_survive_fuzzing():
 # fuzzed natively from the rooms' pure cores, one target at a time so each reports its executions.
 INPUT_SOURCES = ["tests/fuzz/input_parsers_fuzz.cpp", "app/cmdtoken.cpp", "net/dlplan.cpp", "net/httprules.cpp",
                  "probes/hostrules.cpp", "telemetry/behaviorrecord.cpp", "net/serverinfo_parse.cpp",
-                 "probes/base64.cpp", "probes/utf8text.cpp"]
+                 "probes/base64.cpp", "base/utf8text.cpp"]
 INPUT_TARGETS = {"command_line": (0, [b"/d \"C:\\My Apps\\Vardo\" /s", b"--silent /D C:\\a\\ b /m"]),
                  "ranges": (1, [b"\x00\x00\x00\x00\x00\x0a\xae\x60\x06bytes 0-99/700001"]),
                  "ip_answer": (2, [b'{"code":0,"data":{"ip":"203.0.113.7"}}', b"203.0.113.7"]),

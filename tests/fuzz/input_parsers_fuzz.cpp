@@ -15,8 +15,8 @@
 #include "probes/hostrules.h"
 #include "telemetry/behaviorrecord.h"
 
-using namespace VdFouncationHttpDownload;
-using namespace VdFouncationBehaviorGather;
+using namespace VdFoundationHttpDownload;
+using namespace VdFoundationBehaviorGather;
 
 // The record's host-facing members live with the Windows queue; the store parser never calls them.
 void CVdBehaviorGather::ToJson(Json::Value&, bool) const { __builtin_trap(); }

@@ -14,7 +14,7 @@
 #include "net/mtdownload.h"
 #include "net/vdhttp.h"
 
-using namespace VdFouncationHttpDownload;
+using namespace VdFoundationHttpDownload;
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "payload/vdbizhandler.h"
 #include "telemetry/telemetry.h"
 #include "telemetry/telemetryutil.h"
@@ -20,7 +20,7 @@
 namespace {
 
 bool AllSent() {
-    return VdFouncationBehaviorGather::CBehaviorQueue::Inst().GetCount() == 0 &&
+    return VdFoundationBehaviorGather::CBehaviorQueue::Inst().GetCount() == 0 &&
            !vdStaticsFoundation::CStaticsQueue::Inst().IsWorkerRunning();
 }
 
@@ -71,7 +71,7 @@ int wmain(int argc, wchar_t** argv) {
         while (!AllSent() && GetTickCount() - start < untilSent) Sleep(50);
     }
     if (settle) Sleep(settle);
-    int left = VdFouncationBehaviorGather::CBehaviorQueue::Inst().GetCount();
+    int left = VdFoundationBehaviorGather::CBehaviorQueue::Inst().GetCount();
     bool statsRunning = vdStaticsFoundation::CStaticsQueue::Inst().IsWorkerRunning();
     StopTelemetry();
     printf("behavior_left=%d stats_pending=%d elapsed_ms=%lu\n", left, statsRunning ? 1 : 0,

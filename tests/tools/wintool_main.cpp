@@ -25,8 +25,8 @@ int wmain(int argc, wchar_t** argv) {
     const wchar_t* cmd = argv[1];
     // the installer's own deletes, for tests that plant links the Windows side cannot make under Wine
     if (!wcscmp(cmd, L"deletepath")) return printf("result=%d\n", DeletePath(argv[2]) ? 1 : 0), 0;
-    if (!wcscmp(cmd, L"clearfolder")) return printf("result=%d\n", VdFouncationHttpDownload::ClearFolder(argv[2], true)), 0;
-    if (!wcscmp(cmd, L"deleteitem")) return printf("result=%d\n", VdFouncationHttpDownload::DeleteFileOrFolder(argv[2])), 0;
+    if (!wcscmp(cmd, L"clearfolder")) return printf("result=%d\n", VdFoundationHttpDownload::ClearFolder(argv[2], true)), 0;
+    if (!wcscmp(cmd, L"deleteitem")) return printf("result=%d\n", VdFoundationHttpDownload::DeleteFileOrFolder(argv[2])), 0;
     if (!wcscmp(cmd, L"holdmutex")) {
         HANDLE m = CreateMutexW(nullptr, FALSE, argv[2]);
         printf("holding=%d\n", m ? 1 : 0);

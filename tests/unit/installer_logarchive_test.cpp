@@ -6,7 +6,7 @@
 #include <string>
 
 #include "installer/logarchive.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "probes/vdutils.h"
 #include "tests/unit/support/testfiles.h"
 

@@ -11,13 +11,13 @@
 #include "installer/workflow.h"
 #include "installer/workflow_rules.h"
 #include "local/cleanup.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "net/mtdownload.h"
 #include "probes/vdutils.h"
 #include "tests/unit/support/pefiles.h"
 #include "tests/unit/support/testfiles.h"
 
-using VdFouncationHttpDownload::DownloadProgressInfo;
+using VdFoundationHttpDownload::DownloadProgressInfo;
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "local/cleanup.h"
 #include "local/inifile.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "probes/vdutils.h"
 #include "tests/unit/support/testfiles.h"
 

@@ -3,7 +3,7 @@
 
 #include "net/dlplan.h"
 
-using namespace VdFouncationHttpDownload;
+using namespace VdFoundationHttpDownload;
 
 TEST(DownloadPlan, SectionsCoverTheFileAndTheLastTakesTheRemainder) {
     auto p = PlanSections(100, 6);

@@ -12,7 +12,7 @@
 #include "net/mtdownload.h"
 #include "tests/unit/support/testservers.h"
 
-using namespace VdFouncationHttpDownload;
+using namespace VdFoundationHttpDownload;
 using vdtest::HeaderCount;
 using vdtest::HeaderValue;
 using vdtest::ServerControl;

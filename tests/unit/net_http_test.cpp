@@ -10,7 +10,7 @@
 #include "net/vdhttp.h"
 #include "tests/unit/support/testservers.h"
 
-using namespace VdFouncationHttpDownload;
+using namespace VdFoundationHttpDownload;
 using vdtest::HasRawHeader;
 using vdtest::HeaderCount;
 using vdtest::HeaderValue;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "local/inifile.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "net/serverinfo.h"
 #include "payload/vdbizhandler.h"
 #include "probes/fileversion.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "local/inifile.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "payload/bizrules.h"
 #include "payload/rcstamp.h"
 #include "payload/vdbizhandler.h"

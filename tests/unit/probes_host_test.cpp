@@ -8,13 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "net/iplookup.h"
 #include "probes/base64.h"
 #include "probes/fileversion.h"
 #include "probes/hostinfo.h"
 #include "probes/hostrules.h"
-#include "probes/md5.h"
+#include "base/md5.h"
 #include "probes/vdutils.h"
-#include "probes/vdversion.h"
+#include "base/vdversion.h"
 #include "tests/unit/support/testfiles.h"
 #include "tests/unit/support/pefiles.h"
 #include "tests/unit/support/testservers.h"
@@ -259,7 +260,7 @@ TEST(HostIdentity, PublicIpIsCachedOnlyAfterASuccess) {
         "{\"status\":502,\"body\":\"{\\\"code\\\":0,\\\"data\\\":{\\\"ip\\\":\\\"198.51.100.1\\\"}}\"}",
     };
     for (const char* answer : bad) ASSERT_EQ(200, vdtest::ServerControl("iplookup", "push", answer));
-    CHostNetInfo info;
+    CPublicIpLookup info;
     for (const char* answer : bad) EXPECT_EQ("", info.GetPublicIp()) << answer;
     EXPECT_EQ("203.0.113.7", info.GetPublicIp());  // the standing answer
     EXPECT_EQ("203.0.113.7", info.GetPublicIp());

@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "probes/md5.h"
+#include "base/md5.h"
 #include "probes/pesign.h"
-#include "probes/safefs.h"
+#include "base/safefs.h"
 #include "probes/vdutils.h"
 #include "test_signer_pin.h"
 #include "tests/unit/support/pefiles.h"
@@ -111,6 +111,12 @@ TEST(PathHelpers, CopyAndRenameWithFallbacks) {
     ASSERT_TRUE(CreateFolderChain(dir));
     std::wstring a = dir + L"\\a.bin", b = dir + L"\\b.bin", c = dir + L"\\c.bin";
     WriteFileText(a, "payload");
+    std::string bytes;
+    EXPECT_EQ(ReadWholeResult::Ok, ReadWholeFile(a, 7, bytes));
+    EXPECT_EQ("payload", bytes);
+    EXPECT_EQ(ReadWholeResult::TooLarge, ReadWholeFile(a, 6, bytes));
+    EXPECT_EQ("", bytes);
+    EXPECT_EQ(ReadWholeResult::NotFound, ReadWholeFile(dir + L"\\missing.bin", 7, bytes));
     EXPECT_FALSE(VdCopyFileW(nullptr, a.c_str()));
     EXPECT_TRUE(VdCopyFileW(b.c_str(), a.c_str()));
     EXPECT_TRUE(PathExists(b));
@@ -119,6 +125,54 @@ TEST(PathHelpers, CopyAndRenameWithFallbacks) {
     EXPECT_TRUE(PathExists(c));
     EXPECT_FALSE(RenameWithFallback(c.c_str(), (dir + L"\\nothing.bin").c_str()));
     DeleteFolderTree(dir);
+}
+
+// A handle the owner closed is no handle any more.
+static bool IsOpen(HANDLE h) {
+    DWORD flags = 0;
+    return GetHandleInformation(h, &flags) != FALSE;
+}
+
+TEST(ScopedOwner, MovesReleasesAndResetsExactlyOnce) {
+    HANDLE a = CreateEventW(nullptr, TRUE, FALSE, nullptr), b = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(a && b);
+    {
+        CScopedHandle first(a);
+        CScopedHandle second(std::move(first));
+        EXPECT_FALSE(first.Valid());
+        EXPECT_EQ(a, second.Get());
+        CScopedHandle third(b);
+        third = std::move(second);  // b goes, a moves on
+        EXPECT_FALSE(IsOpen(b));
+        EXPECT_TRUE(IsOpen(a));
+        EXPECT_EQ(a, third.Get());
+        third.Reset(a);  // the same handle again: kept, not closed
+        EXPECT_TRUE(IsOpen(a));
+        EXPECT_EQ(a, third.Release());
+        EXPECT_FALSE(third.Valid());
+    }
+    EXPECT_TRUE(IsOpen(a)) << "released, so the scope's end left it open";
+    {
+        CScopedHandle owner(a);
+        HANDLE* slot = owner.Receive();  // closes what was held
+        EXPECT_FALSE(IsOpen(a));
+        *slot = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        b = owner.Get();
+        EXPECT_TRUE(IsOpen(b));
+    }
+    EXPECT_FALSE(IsOpen(b));
+    // INVALID_HANDLE_VALUE is no handle: nothing is closed for it
+    CScopedFindHandle none;
+    EXPECT_FALSE(none.Valid());
+    WIN32_FIND_DATAW fd;
+    CScopedFindHandle found(FindFirstFileW(L"C:\\*", &fd));
+    EXPECT_TRUE(found.Valid());
+    // a DC goes back to the window it came from, after moving too
+    CScopedWindowDC dc = GetScopedDC(nullptr);
+    CScopedWindowDC moved(std::move(dc));
+    EXPECT_TRUE(moved.Valid());
+    EXPECT_FALSE(dc.Valid());
+    EXPECT_NE(0, GetDeviceCaps(moved.Get(), LOGPIXELSX));
 }
 
 TEST(Registry, InstallDirFromPlainAndQuotedUninstallStrings) {

@@ -10,8 +10,8 @@
 #include "telemetry/staticsrecord.h"
 #include "telemetry/telemetryutil.h"
 
-using VdFouncationBehaviorGather::BehaviorHostFacts;
-using VdFouncationBehaviorGather::CVdBehaviorGather;
+using VdFoundationBehaviorGather::BehaviorHostFacts;
+using VdFoundationBehaviorGather::CVdBehaviorGather;
 using vdStaticsFoundation::CStatics;
 
 namespace {
@@ -161,12 +161,12 @@ TEST(BehaviorRecord, StoredRecordsRoundTripAndKeepTheirTime) {
     roots.append(root);
     roots.append(root);
 
-    std::string file = VdFouncationBehaviorGather::BehaviorStoreText(roots);
+    std::string file = VdFoundationBehaviorGather::BehaviorStoreText(roots);
     EXPECT_EQ(0u, file.find("[\n   {\n      \"action\" : \"PostPCOperateData\",\n      \"ip\" : \"\",\n"));
     EXPECT_EQ("]\n\n", file.substr(file.size() - 3));
 
     Json::Value back;
-    ASSERT_TRUE(VdFouncationBehaviorGather::ParseBehaviorStore(file, back));
+    ASSERT_TRUE(VdFoundationBehaviorGather::ParseBehaviorStore(file, back));
     ASSERT_EQ(2u, back.size());
     CVdBehaviorGather loaded;
     loaded.FromJson(back[1]);
@@ -194,7 +194,7 @@ TEST(BehaviorRecord, StoredRecordsRoundTripAndKeepTheirTime) {
 
 TEST(BehaviorRecord, HostileStoredRecordsAreReadWithoutFailing) {
     Json::Value root;
-    ASSERT_TRUE(VdFouncationBehaviorGather::ParseBehaviorStore(
+    ASSERT_TRUE(VdFoundationBehaviorGather::ParseBehaviorStore(
         "[{\"list\":[{\"model\":4010102,\"succeed\":true,\"operateTime\":{\"a\":1},\"version\":[1],"
         "\"errormessage\":null,\"businessId\":1.5}]},"
         " 7, \"text\", {\"list\":{}}, {\"list\":[]}, {\"list\":[3]}]",
@@ -217,11 +217,11 @@ TEST(BehaviorRecord, HostileStoredRecordsAreReadWithoutFailing) {
 
 TEST(BehaviorRecord, StoreParserTakesOnlyArraysAndNull) {
     Json::Value v;
-    EXPECT_TRUE(VdFouncationBehaviorGather::ParseBehaviorStore("null", v));
-    EXPECT_TRUE(VdFouncationBehaviorGather::ParseBehaviorStore("[]", v));
-    EXPECT_FALSE(VdFouncationBehaviorGather::ParseBehaviorStore("{\"list\":[]}", v));
-    EXPECT_FALSE(VdFouncationBehaviorGather::ParseBehaviorStore("[{\"list\":[", v));
-    EXPECT_FALSE(VdFouncationBehaviorGather::ParseBehaviorStore("", v));
-    EXPECT_FALSE(VdFouncationBehaviorGather::ParseBehaviorStore(std::string(100000, '['), v));
-    EXPECT_EQ("2026-01-02 03:04:05", VdFouncationBehaviorGather::FormatOperateTime(2026, 1, 2, 3, 4, 5));
+    EXPECT_TRUE(VdFoundationBehaviorGather::ParseBehaviorStore("null", v));
+    EXPECT_TRUE(VdFoundationBehaviorGather::ParseBehaviorStore("[]", v));
+    EXPECT_FALSE(VdFoundationBehaviorGather::ParseBehaviorStore("{\"list\":[]}", v));
+    EXPECT_FALSE(VdFoundationBehaviorGather::ParseBehaviorStore("[{\"list\":[", v));
+    EXPECT_FALSE(VdFoundationBehaviorGather::ParseBehaviorStore("", v));
+    EXPECT_FALSE(VdFoundationBehaviorGather::ParseBehaviorStore(std::string(100000, '['), v));
+    EXPECT_EQ("2026-01-02 03:04:05", VdFoundationBehaviorGather::FormatOperateTime(2026, 1, 2, 3, 4, 5));
 }

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "local/inifile.h"
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 #include "net/generichttp.h"
 #include "probes/fileversion.h"
 #include "probes/hostinfo.h"
@@ -20,8 +20,8 @@
 #include "telemetry/telemetryutil.h"
 #include "tests/unit/support/testservers.h"
 
-using VdFouncationBehaviorGather::CBehaviorQueue;
-using VdFouncationBehaviorGather::CVdBehaviorGather;
+using VdFoundationBehaviorGather::CBehaviorQueue;
+using VdFoundationBehaviorGather::CVdBehaviorGather;
 using vdStaticsFoundation::CStatics;
 using vdStaticsFoundation::CStaticsQueue;
 using vdtest::ServerControl;
@@ -87,8 +87,8 @@ protected:
     void SetUp() override {
         ASSERT_NE(0, vdtest::ServerPort("behavior")) << "run through scripts/wine-run.sh with VD_TEST_SERVERS=1";
         for (const char* role : {"proxy", "stats", "behavior", "iplookup"}) vdtest::ServerReset(role);
-        VdFouncationBehaviorGather::SetBehaviorProductName(kProduct);
-        m_store = VdFouncationBehaviorGather::GetBehaviorStorePath();
+        VdFoundationBehaviorGather::SetBehaviorProductName(kProduct);
+        m_store = VdFoundationBehaviorGather::GetBehaviorStorePath();
         DeleteFileW(m_store.c_str());
         DeleteFileW(TestIni().c_str());
     }
@@ -211,7 +211,7 @@ TEST_F(TelemetryWire, UnsentRecordsSurviveARestart) {
     }
     std::string file = ReadWhole(m_store);
     Json::Value stored;
-    ASSERT_TRUE(VdFouncationBehaviorGather::ParseBehaviorStore(file, stored)) << file;
+    ASSERT_TRUE(VdFoundationBehaviorGather::ParseBehaviorStore(file, stored)) << file;
     ASSERT_EQ(2u, stored.size());
     EXPECT_NE(std::string::npos, file.find("\r\n   {\r\n      \"action\" : \"PostPCOperateData\""));
     const char* models[] = {"4010101", "4010102"};  // oldest first
@@ -257,7 +257,7 @@ TEST_F(TelemetryWire, StoreThatIsNotAnArrayStaysAndIsNotLoaded) {
     EXPECT_TRUE(WaitFor([] { return Attempts("behavior") >= 1; }, 20000));
     again.StopAndStore();
     Json::Value stored;
-    ASSERT_TRUE(VdFouncationBehaviorGather::ParseBehaviorStore(ReadWhole(m_store), stored));
+    ASSERT_TRUE(VdFoundationBehaviorGather::ParseBehaviorStore(ReadWhole(m_store), stored));
     ASSERT_EQ(1u, stored.size());
 }
 
@@ -322,7 +322,7 @@ TEST_F(TelemetryWire, StopDuringAPostInFlightKeepsTheRecord) {
            queue.IsWorkerRunning() ? "still running" : "ended");
     EXPECT_LT(took, 2500u);
     Json::Value stored;
-    ASSERT_TRUE(VdFouncationBehaviorGather::ParseBehaviorStore(ReadWhole(m_store), stored));
+    ASSERT_TRUE(VdFoundationBehaviorGather::ParseBehaviorStore(ReadWhole(m_store), stored));
     ASSERT_EQ(1u, stored.size());
     EXPECT_EQ("4010105", stored[0]["list"][0]["model"].asString());
     SetMode("behavior", "ok");  // let the held exchange end
@@ -350,9 +350,9 @@ TEST_F(TelemetryWire, StoreFollowsAProductFolderOutsideAscii) {
     const wchar_t* product = L"VardoTelemetryT\u00e9st";
     std::string narrow = WideToCodePage(product, CP_THREAD_ACP);
     if (CodePageToWide(narrow, CP_THREAD_ACP) != product) GTEST_SKIP() << "the code page has no \u00e9";
-    VdFouncationBehaviorGather::SetBehaviorProductName(product);
+    VdFoundationBehaviorGather::SetBehaviorProductName(product);
     std::wstring store = GetDataFolderOrTemp(product) + L"behavior.json";
-    EXPECT_EQ(store, VdFouncationBehaviorGather::GetBehaviorStorePath());
+    EXPECT_EQ(store, VdFoundationBehaviorGather::GetBehaviorStorePath());
     SetMode("behavior", "refuse");
     {
         CBehaviorQueue queue;
@@ -370,7 +370,7 @@ TEST_F(TelemetryWire, StoreFollowsAProductFolderOutsideAscii) {
         queue.StopAndStore();
     }
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(store.c_str()));
-    VdFouncationBehaviorGather::SetBehaviorProductName(kProduct);
+    VdFoundationBehaviorGather::SetBehaviorProductName(kProduct);
 }
 
 TEST_F(TelemetryWire, TheTwoWorkersNeverPostAtOnce) {

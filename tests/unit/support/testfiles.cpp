@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "probes/md5.h"
+#include "base/md5.h"
 
 namespace vdtest {
 std::string ReadFileBytes(const std::wstring& path) {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "net/inethandle.h"
+#include "base/scoped.h"
 
 namespace vdtest {
 

@@ -1,4 +1,4 @@
-// MD5 (RFC 1321) and the file digest that validates packages; no Windows headers.
+// MD5 (RFC 1321) and the file digest that validates packages; no Windows headers here.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +21,8 @@ private:
 };
 
 // 32 lower-case hex digits of the file's digest; empty text for an empty path or an unreadable file.
+std::string GetFileMd5W(const std::wstring& path);
+// The same for a path in the ANSI code page.
 std::string GetFileMd5(const char* path);
 // The 16 digest bytes as 32 lower-case hex digits.
 std::string Md5DigestToHex(const unsigned char digest[16]);

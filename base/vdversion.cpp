@@ -1,4 +1,4 @@
-#include "probes/vdversion.h"
+#include "base/vdversion.h"
 
 #include <cwctype>
 #include <cstdlib>

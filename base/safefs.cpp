@@ -1,5 +1,5 @@
 #define _CRT_RAND_S
-#include "probes/safefs.h"
+#include "base/safefs.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -11,8 +11,9 @@
 #include <mutex>
 #include <vector>
 
-#include "local/vdlog.h"
-#include "probes/vdutils.h"
+#include "base/files.h"
+#include "base/scoped.h"
+#include "base/vdlog.h"
 
 namespace {
 
@@ -136,8 +137,8 @@ bool IsTrustedOwner(PSID owner) {
     PSID installer = nullptr;
     bool trusted = false;
     if (ConvertStringSidToSidW(L"S-1-5-80-956008885-3425912105-3427244370-1990290470-2236470420", &installer)) {
+        CScopedLocalMem owned(installer);
         trusted = EqualSid(owner, installer) != FALSE;
-        LocalFree(installer);
     }
     if (!trusted && RunningUnderWine()) {
         // Wine reads every owner back as the user's own: the check cannot hold there
@@ -161,9 +162,8 @@ bool IsMachineFolder(const std::wstring& path) {
     if (GetSecurityInfo(h.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &sd) !=
         ERROR_SUCCESS)
         return false;
-    bool ok = IsTrustedOwner(owner);
-    LocalFree(sd);
-    return ok;
+    CScopedLocalMem owned(sd);
+    return IsTrustedOwner(owner);
 }
 
 // Every folder from the drive's root down to `path`.
@@ -190,13 +190,14 @@ public:
         m_sa.bInheritHandle = FALSE;
         ConvertStringSecurityDescriptorToSecurityDescriptorW(ProtectedFolderSddl(), SDDL_REVISION_1, &m_sa.lpSecurityDescriptor,
                                                              nullptr);
+        m_sd.Reset(m_sa.lpSecurityDescriptor);
     }
-    ~CProtectedSa() { LocalFree(m_sa.lpSecurityDescriptor); }
     CProtectedSa(const CProtectedSa&) = delete;
     CProtectedSa& operator=(const CProtectedSa&) = delete;
     SECURITY_ATTRIBUTES* Get() { return m_sa.lpSecurityDescriptor ? &m_sa : nullptr; }
 private:
     SECURITY_ATTRIBUTES m_sa = {};
+    CScopedLocalMem m_sd;  // the descriptor in m_sa
 };
 
 // A level of ours below a machine folder: made protected when missing, else it must be the machine's.

@@ -1,8 +1,12 @@
-#include "probes/md5.h"
+#include "base/md5.h"
 
-#include <cstdio>
+#include <windows.h>
+
 #include <cstring>
 #include <vector>
+
+#include "base/scoped.h"
+#include "base/strconv.h"
 
 namespace {
 
@@ -106,36 +110,24 @@ std::string Md5DigestToHex(const unsigned char digest[16]) {
     return out;
 }
 
-std::string GetFileMd5(const char* path) {
-    if (!path || !*path) return std::string();
+std::string GetFileMd5W(const std::wstring& path) {
+    if (path.empty()) return std::string();
+    CScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.Valid()) return std::string();
     CMd5 md5;
+    std::vector<unsigned char> buf(1 << 16);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.Get(), buf.data(), (DWORD)buf.size(), &got, nullptr)) return std::string();  // no digest
+        if (got == 0) break;
+        md5.Update(buf.data(), got);
+    }
     unsigned char digest[16];
-    // a C stream, not std::ifstream: the iostream and locale machinery would double the program
-    if (FILE* in = fopen(path, "rb")) {
-        char chunk[1024];
-        size_t n;
-        while ((n = fread(chunk, 1, sizeof(chunk), in)) > 0) md5.Update(chunk, n);
-        const bool failed = ferror(in) != 0;
-        fclose(in);
-        if (failed) return std::string();  // a read error is no digest
-        md5.Final(digest);
-        return Md5DigestToHex(digest);
-    }
-    FILE* f = fopen(path, "rb");
-    if (!f) return std::string();
-    std::string result;
-    if (fseek(f, 0, SEEK_END) == 0) {
-        long size = ftell(f);
-        if (size >= 0 && fseek(f, 0, SEEK_SET) == 0) {
-            std::vector<unsigned char> data((size_t)size);
-            size_t got = size ? fread(data.data(), 1, (size_t)size, f) : 0;
-            if (got == (size_t)size) {
-                md5.Update(data.data(), got);
-                md5.Final(digest);
-                result = Md5DigestToHex(digest);
-            }
-        }
-    }
-    fclose(f);
-    return result;
+    md5.Final(digest);
+    return Md5DigestToHex(digest);
+}
+
+std::string GetFileMd5(const char* path) {
+    return path && *path ? GetFileMd5W(CodePageToWide(path, CP_ACP)) : std::string();
 }

@@ -1,4 +1,4 @@
-#include "local/vdlog.h"
+#include "base/vdlog.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cwchar>
 #include <mutex>
+
+#include "vd_endpoints.h"
 
 namespace {
 
@@ -26,12 +28,8 @@ LogState& State() {
     return *s;
 }
 
-class LogLock {
-public:
-    LogLock() : m_guard(State().lock) {}
-
-private:
-    std::lock_guard<std::mutex> m_guard;
+struct LogLock : std::lock_guard<std::mutex> {
+    LogLock() : std::lock_guard<std::mutex>(State().lock) {}
 };
 
 void EmitNarrow(const char* text) {
@@ -117,7 +115,7 @@ std::wstring GetLogFilePath() {
     wchar_t name[64];
     _snwprintf(name, 64, L"vd_online_installer_%04d_%02d_%02d.log", st.wYear, st.wMonth, st.wDay);
     name[63] = 0;
-    return GetDataFolderOrTemp(L"Vardo") + name;
+    return GetDataFolderOrTemp(VD_PRODUCT_NAME) + name;
 }
 
 void OpenLog() { OpenLogFile(GetLogFilePath()); }

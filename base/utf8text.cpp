@@ -1,4 +1,4 @@
-#include "probes/utf8text.h"
+#include "base/utf8text.h"
 
 #include <cstdint>
 
