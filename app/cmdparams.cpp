@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "base/scoped.h"
 #include "base/vdlog.h"
 
 namespace {
@@ -68,9 +69,8 @@ signed char CCmdParameters::Parse(const wchar_t* cmdLine) {
 signed char CCmdParameters::ParseCmdParameters(const wchar_t* cmdLine) {
     WriteLogW(L"ParseCmdParameters:%s\n", cmdLine ? cmdLine : L"");
     int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (!argv) return kCmdParseOk;
-    LocalFree(argv);
+    CScopedLocalMem argv(CommandLineToArgvW(GetCommandLineW(), &argc));
+    if (!argv.Valid()) return kCmdParseOk;
     if (!cmdLine || !*cmdLine) return kCmdParseOk;
     return Parse(cmdLine);
 }

@@ -12,28 +12,13 @@
 #include "base/md5.h"
 #include "probes/pesign.h"
 #include "probes/userlaunch.h"
+#include "base/strconv.h"
 #include "probes/vdutils.h"
 #include "vd_endpoints.h"
 
 using namespace vdworkflow;
 
 namespace {
-
-const wchar_t kSub[] = L"Vardo";
-
-std::string ToCodePage(const std::wstring& text, UINT cp) {
-    int n = WideCharToMultiByte(cp, 0, text.c_str(), (int)text.size(), nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n : 0, '\0');
-    if (n > 0) WideCharToMultiByte(cp, 0, text.c_str(), (int)text.size(), &out[0], n, nullptr, nullptr);
-    return out;
-}
-
-std::wstring FromNarrow(const std::string& text) {
-    int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), (int)text.size(), nullptr, 0);
-    std::wstring out(n > 0 ? n : 0, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.c_str(), (int)text.size(), &out[0], n);
-    return out;
-}
 
 long long FileSizeBySearch(const std::wstring& path) {
     WIN32_FIND_DATAW fd;
@@ -59,7 +44,7 @@ std::wstring InitialInstallDirText(bool editBoxExists, const InstServerInfo& inf
         folder = GetDefaultInstallDir(DefaultDirMode::FixedDrive, info, 0);
     }
     if (editBoxExists) {
-        std::wstring configured = CInstConfig::Inst().ReadPmConfig(kSub, L"InstallDir");
+        std::wstring configured = CInstConfig::Inst().ReadPmConfig(VD_PRODUCT_NAME, L"InstallDir");
         if (!configured.empty()) folder = configured;
     }
     return folder;
@@ -91,13 +76,13 @@ PackageCheck CheckPackageDigest(const std::wstring& path, long long serverSize, 
         return PackageCheck::Missing;
     }
     long long local = FileSizeBySearch(path);
-    std::wstring md5w = FromNarrow(serverMd5);
+    std::wstring md5w = CodePageToWide(serverMd5, CP_ACP);
     WriteLogW(L"ValidInstExe file:%s \nsize:%ld \nserver size:%ld \nmd5:%s\n", path.c_str(), (long)local,
               (long)serverSize, md5w.c_str());
     WriteLogW(L"local file size:%ld,server size:%ld\n", (long)local, (long)serverSize);
     // The log keeps showing the code-page text; the file itself is read by its wide path, so a
     // folder outside that code page still validates.
-    WriteLogA("convert path to utf8:%s\n", ToCodePage(path, 936).c_str());
+    WriteLogA("convert path to utf8:%s\n", WideToCodePage(path, 936).c_str());
     std::string localMd5 = GetFileMd5W(path);
     if (DigestsMatch(serverMd5, localMd5)) {
         WriteLogA("md5 value is the same:%s\n", localMd5.c_str());
@@ -139,7 +124,7 @@ bool CheckLocalInstExe(InstServerInfo& info, std::wstring& cachePath, bool& fetc
         WriteLogW(L"server version is not a file name,download:%s\n", info.m_s_version.c_str());
         return true;
     }
-    cachePath = GetCachedSetupPath(info.m_n_x64 != 0, kSub, info.m_s_version.c_str());
+    cachePath = GetCachedSetupPath(info.m_n_x64 != 0, VD_PRODUCT_NAME, info.m_s_version.c_str());
     if (!PathExists(cachePath)) return true;
     return !ValidInstExe(cachePath, info.m_ll_size, true, info.m_s_md5, nullptr);
 }

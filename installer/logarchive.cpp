@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "base/strconv.h"
 #include "base/vdlog.h"
 #include "probes/vdutils.h"
 
@@ -13,15 +14,6 @@ extern "C" {
 }
 
 namespace {
-
-std::string ToCp936(const std::wstring& w) {
-    int n = WideCharToMultiByte(936, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return std::string();
-    std::string s(n, '\0');
-    WideCharToMultiByte(936, 0, w.c_str(), -1, &s[0], n, nullptr, nullptr);
-    s.resize(n - 1);
-    return s;
-}
 
 // Only sub-folders whose own names match the pattern are searched, and a bare name already taken
 // is skipped: entries are stored without their folders, and a ZIP with two entries of one name
@@ -63,7 +55,7 @@ bool AddFile(zipFile zf, const std::wstring& path) {
     info.tmz_date.tm_hour = st.wHour;
     info.tmz_date.tm_min = st.wMinute;
     info.tmz_date.tm_sec = st.wSecond;
-    bool ok = zipOpenNewFileInZip64(zf, ToCp936(bare).c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
+    bool ok = zipOpenNewFileInZip64(zf, WideToCodePage(bare, 936).c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
                                     Z_DEFAULT_COMPRESSION, 1) == ZIP_OK;
     char buf[16384];
     size_t n;

@@ -19,9 +19,6 @@ using VdFoundationHttpDownload::DownloadProgressInfo;
 
 namespace {
 
-const wchar_t kSub[] = L"Vardo";
-// A larger executable carries a setup package (the build keeps ours well below it).
-const DWORD kOwnSizeWithPackage = 0x3FF000;
 
 DownloadStatus StatusOf(const DownloadProgressInfo& info) { return ToDownloadStatus(info.m_n_status); }
 
@@ -169,7 +166,7 @@ void CWorkflow::StartServerInfoWorker() {
 }
 
 void CWorkflow::StartBehaviorAndStatistics() {
-    StartBehaviorWorker(kSub);
+    StartBehaviorWorker(VD_PRODUCT_NAME);
     std::string biz = BizContentToUtf8(CVdBizHandler::Inst().GetBizContent());
     PushBehaviorRecord(kBehaviorWindowShown, "1", nullptr, biz.empty() ? nullptr : biz.c_str());
     SendInstallStatics();
@@ -365,14 +362,14 @@ void CWorkflow::ServerInfoArrived(bool sdxz, const InstServerInfo& rec) {
         StoreRecord(m_p_inst_server_info, rec);
         FillInstallDir(true);
         CInstConfig& cfg = CInstConfig::Inst();
-        cfg.WritePmConfig(kSub, L"URL", rec.m_s_url.c_str());
-        cfg.WritePackageInfo(kSub, rec.m_n_id, rec.m_ll_size, rec.m_n_x64 != 0, rec.m_s_app_name.c_str(),
+        cfg.WritePmConfig(VD_PRODUCT_NAME, L"URL", rec.m_s_url.c_str());
+        cfg.WritePackageInfo(VD_PRODUCT_NAME, rec.m_n_id, rec.m_ll_size, rec.m_n_x64 != 0, rec.m_s_app_name.c_str(),
                              rec.m_s_channel.c_str(), rec.m_s_url.c_str(), rec.m_s_version.c_str());
         return;
     }
     StoreRecord(m_p_inst_sdxz_info, rec);
     FillInstallDir(true);
-    CInstConfig::Inst().WritePmConfig(kSub, L"URL", rec.m_s_url.c_str());
+    CInstConfig::Inst().WritePmConfig(VD_PRODUCT_NAME, L"URL", rec.m_s_url.c_str());
     if (m_p_inst_server_info && m_p_inst_server_info->m_s_url.empty()) *m_p_inst_server_info = rec;
     WriteLogW(L"WM_USER_INST_SDXZ_INFO m_p_inst_sdxz_info url:%s\n", rec.m_s_url.c_str());
 }
@@ -384,10 +381,10 @@ void CWorkflow::DownloadRequested(bool automaticRestart) {
             FillInstallDir(false);
             m_view.GetInstallDirText(text);
         }
-        CInstConfig::Inst().WritePmConfig(kSub, L"InstallDir", text.c_str());
+        CInstConfig::Inst().WritePmConfig(VD_PRODUCT_NAME, L"InstallDir", text.c_str());
     }
     if (m_b_download_running) return;
-    if (!automaticRestart && (DWORD)m_n_own_file_size < kOwnSizeWithPackage) {
+    if (!automaticRestart && (DWORD)m_n_own_file_size < VD_OWN_SIZE_LIMIT) {
         DownloadProgressInfo zero = {};
         zero.m_n_status = StatusCode(DownloadStatus::Downloading);
         ShowProgress(zero);
@@ -466,10 +463,10 @@ void CWorkflow::ProgressArrived(const DownloadProgressInfo& info) {
         ShowStatusRecord(DownloadStatus::Installing);
         if (m_s_inst_exe.size() > 1 && !rec.m_s_version.empty() && IsSafePathComponent(rec.m_s_version)) {
             std::wstring cache;
-            if (!CopySetupToCache(m_s_inst_exe.c_str(), rec.m_n_x64 != 0, kSub, rec.m_s_version.c_str(), cache))
+            if (!CopySetupToCache(m_s_inst_exe.c_str(), rec.m_n_x64 != 0, VD_PRODUCT_NAME, rec.m_s_version.c_str(), cache))
                 WriteLogW(L"copy cache exe failure:%s\n", cache.c_str());
             WriteLogW(L"WM_USER_SHOW_PROGRESS errDownloadSuccess check cache exe to:%s\n", cache.c_str());
-            CInstConfig::Inst().WritePmConfigIniExePath(kSub, cache.c_str());
+            CInstConfig::Inst().WritePmConfigIniExePath(VD_PRODUCT_NAME, cache.c_str());
         }
         PrepareExecvdInstExe(m_s_inst_exe.c_str());
         return;
@@ -552,19 +549,19 @@ void CWorkflow::KeepInstalledPackage() {
     std::wstring cache;
     bool versionUsable = !rec.m_s_version.empty() && IsSafePathComponent(rec.m_s_version);
     if (versionUsable && (m_b_from_template || m_s_inst_exe.size() > 1)) {
-        if (!CopySetupToCache(m_s_inst_exe.c_str(), x64, kSub, rec.m_s_version.c_str(), cache))
+        if (!CopySetupToCache(m_s_inst_exe.c_str(), x64, VD_PRODUCT_NAME, rec.m_s_version.c_str(), cache))
             WriteLogW(L"copy cache exe failure:%s\n", cache.c_str());
         WriteLogW(m_b_from_template ? L"IsFromVidiraUrl check cache exe to:%s\n"
                                     : L"WM_USER_EXEC_INST_FEEDBACK check cache exe to:%s\n",
                   cache.c_str());
     }
     WriteLogW(L"before WritePmConfigIniExePath\n");
-    CInstConfig::Inst().WritePmConfigIniExePath(kSub, cache.c_str());
+    CInstConfig::Inst().WritePmConfigIniExePath(VD_PRODUCT_NAME, cache.c_str());
     WriteLogW(L"end WritePmConfigIniExePath,before CheckOldExeFile m_p_inst_server_info:%0x\n",
               (unsigned)(UINT_PTR)m_p_inst_server_info.get());
     WriteLogW(L"m_p_inst_server_info version:%s,x64:%d\n", rec.m_s_version.c_str(), rec.m_n_x64);
     WriteLogW(L"CheckOldExeFile do..\n");
-    if (versionUsable) CheckOldExeFile(x64, kSub, rec.m_s_version.c_str());
+    if (versionUsable) CheckOldExeFile(x64, VD_PRODUCT_NAME, rec.m_s_version.c_str());
     WriteLogW(L"CheckOldExeFile end..\n");
     WriteLogW(L"end CheckOldExeFile,before check exe is the same or not...\n");
     if (!cache.empty() && PathExists(cache) && cache != m_s_inst_exe) {
@@ -621,7 +618,7 @@ void CWorkflow::PrepareExecvdInstExe(const wchar_t* setupPath) {
     in.userDir = m_view.UserDir();
     in.userDrive = m_view.UserDrive();
     m_view.GetInstallDirText(in.editText);
-    in.configInstallDir = CInstConfig::Inst().ReadPmConfig(kSub, L"InstallDir");
+    in.configInstallDir = CInstConfig::Inst().ReadPmConfig(VD_PRODUCT_NAME, L"InstallDir");
     in.cmdDir = m_options.cmdInstallDir;
 
     InstServerInfo rec = ServerRecord();
@@ -687,7 +684,7 @@ void DownloadWorker(HWND hwnd, const InstServerInfo& record, std::unique_ptr<Dow
         }
 
         WriteLogW(L"begin multi download\n");
-        std::wstring configured = CInstConfig::Inst().ReadPmConfig(kSub, L"URL");
+        std::wstring configured = CInstConfig::Inst().ReadPmConfig(VD_PRODUCT_NAME, L"URL");
         bool simulate = CInstConfig::Inst().IsTestIni_simu_pin_cou_url_error();
         if (rec.m_s_url.empty() && !configured.empty()) {
             rec.m_s_url = configured;
