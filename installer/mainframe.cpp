@@ -335,12 +335,7 @@ void CMainFrameWnd::Notify(TNotifyUI& msg) {
     WindowImplBase::Notify(msg);
 }
 
-LRESULT CMainFrameWnd::OnNcHitTest(UINT, WPARAM, LPARAM lParam, BOOL& bHandled) {
-    bHandled = TRUE;
-    POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-    ScreenToClient(m_hWnd, &pt);
-    LRESULT edge = SizingHitTest(pt);
-    if (edge != HTNOWHERE) return edge;
+LRESULT CMainFrameWnd::ClientHitTest(POINT pt) {
     CControlUI* c = m_PaintManager.FindControl(pt);
     return (c && IsClickableControlClass(c->GetClass())) ? HTCLIENT : HTCAPTION;
 }

@@ -39,7 +39,8 @@ public:
 protected:
     LRESULT HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) override;
     LRESULT OnClose(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) override;
-    LRESULT OnNcHitTest(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) override;
+    // The whole window drags but for its clickable controls.
+    LRESULT ClientHitTest(POINT pt) override;
     // The window has one size: maximise and size commands (Win+Up, Aero Snap) are refused.
     LRESULT OnSysCommand(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) override;
     // Enter and Escape do nothing in this window.

@@ -402,7 +402,10 @@ LRESULT WindowImplBase::OnNcHitTest(UINT, WPARAM, LPARAM lParam, BOOL& bHandled)
     POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     ScreenToClient(m_hWnd, &pt);
     LRESULT edge = SizingHitTest(pt);
-    if (edge != HTNOWHERE) return edge;
+    return edge != HTNOWHERE ? edge : ClientHitTest(pt);
+}
+
+LRESULT WindowImplBase::ClientHitTest(POINT pt) {
     RECT rcClient;
     GetClientRect(m_hWnd, &rcClient);
     RECT cap = m_PaintManager.GetCaptionRect();

@@ -134,6 +134,9 @@ protected:
     virtual LRESULT OnNcHitTest(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
     // The sizing border's edge or corner under a client point; HTNOWHERE elsewhere or when zoomed.
     LRESULT SizingHitTest(POINT pt) const;
+    // Inside the sizing border: caption (drags the window) or client. The default takes the
+    // markup's caption rectangle, where only buttons, options and texts are client.
+    virtual LRESULT ClientHitTest(POINT pt);
     virtual LRESULT OnNcPaint(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
     virtual LRESULT OnNcActivate(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
     virtual LRESULT OnKeyDown(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
