@@ -68,10 +68,11 @@ signed char CCmdParameters::Parse(const wchar_t* cmdLine) {
 
 signed char CCmdParameters::ParseCmdParameters(const wchar_t* cmdLine) {
     WriteLogW(L"ParseCmdParameters:%s\n", cmdLine ? cmdLine : L"");
+    // an empty text records nothing whatever the splitter says: the shell is not loaded for it
+    if (!cmdLine || !*cmdLine) return kCmdParseOk;
     int argc = 0;
     CScopedLocalMem argv(CommandLineToArgvW(GetCommandLineW(), &argc));
     if (!argv.Valid()) return kCmdParseOk;
-    if (!cmdLine || !*cmdLine) return kCmdParseOk;
     return Parse(cmdLine);
 }
 

@@ -67,8 +67,13 @@ void RestrictDllSearch() {
 }
 
 void LogDelayLoadFailure(const char* dll, const char* function) {
+    // opening the log may itself need a DLL that fails: that second failure only ends the process
+    static bool reported = false;
+    if (reported) return;
+    reported = true;
     WriteLogA("delay load failed:%s%s%s,exit code:%d\n", dll ? dll : "?", function ? "!" : "", function ? function : "",
               kVdExitDelayLoadFailed);
+    CloseLog();  // the process ends next: held records and this one reach the file
 }
 
 int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
@@ -82,11 +87,6 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
         return 0;
     }
     WriteLogW(L"is 64 os:%d...\n", IsNativeOs64() ? 1 : 0);
-    // six sections and the two telemetry posts, all through one proxy where there is one
-    const DWORD conns = 8;
-    const int taken = VdFoundationHttpDownload::SetWinInetConnectionLimits(conns);
-    WriteLogW(L"wininet connection limits:%u,server:%d,1.0 server:%d,proxy:%d\n", (unsigned)conns, taken & 1,
-              (taken >> 1) & 1, (taken >> 2) & 1);
 
     HRESULT hr = CoInitialize(nullptr);
     if (FAILED(hr)) {
@@ -111,18 +111,19 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
     gptrMainFrame = new (storage) CMainFrameWnd(options);
     WriteLogW(L"CMainFrameWnd malloc success...\n");
 
-    // The hidden run's window is never shown: one shown and hidden again flashes on the screen, and
-    // under X the hiding waits up to 2 s for a window manager to confirm it.
-    const DWORD visible = params.IsInstallMode() ? 0 : WS_VISIBLE;
+    // Made hidden, sized by its skin and centred, then shown once where it stays. The hidden run's
+    // window is never shown: one shown and hidden again flashes on the screen, and under X the
+    // hiding waits up to 2 s for a window manager to confirm it.
     // A fixed-size window: no maximise box and no sizing frame, so neither Win+Up nor Snap offers it.
     const DWORD style = WS_OVERLAPPEDWINDOW & ~(WS_MAXIMIZEBOX | WS_THICKFRAME);
-    gptrMainFrame->Create(nullptr, L"Vardo在线安装", visible | style, 0, CW_USEDEFAULT, CW_USEDEFAULT,
-                          CW_USEDEFAULT, CW_USEDEFAULT, nullptr);
-    gptrMainFrame->SetIcon(121);
+    gptrMainFrame->Create(nullptr, L"Vardo在线安装", style, 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                          CW_USEDEFAULT, nullptr);
     gptrMainFrame->CenterWindow();
     gptrMainFrame->ShowWindow(!params.IsInstallMode());
     // painted now, ahead of the start-up work already posted (InitAfterShow), not after it
     if (!params.IsInstallMode()) UpdateWindow(gptrMainFrame->GetHWND());
+    // the records held since start-up reach the file before any worker starts
+    OpenLog();
 
     DuiLib::CPaintManagerUI::MessageLoop();
     WriteLogW(L"end CPaintManagerUI::MessageLoop...\n");
@@ -148,19 +149,24 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     g_vd_delay_load_failed = LogDelayLoadFailure;
     try {
         SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-        OpenLog();
+        // The log's folder comes from the shell: the windowed run opens the log once its window is
+        // shown, and the records until then wait in memory.
+        HoldLogUntilOpen();
         WriteLogW(L"Begin vdInstaller...\n");
         CCmdParameters& params = CCmdParameters::Inst();
         params.ParseCmdParameters(lpCmdLine);
         bool silent = params.IsSilentMode();
         bool vdpmInside = CVdBizHandler::Inst().IsVdpmInside();
         if (silent) {
+            OpenLog();
             WriteLogW(L"bSilentMode:%d...bVdpmRcInside:%d\n", 1, vdpmInside ? 1 : 0);
             int result = DoSilentWork();
             CloseLog();
             return result;
         }
-        return RunWindowed(hInstance, params);
+        const int result = RunWindowed(hInstance, params);
+        CloseLog();  // a run that ended before its window leaves its records too
+        return result;
     } catch (...) {
         // an installation that broke off is never reported as a success
         WriteLogW(L"wWinMain UNexpected excepiton....\n");

@@ -6,6 +6,7 @@
 #include <clocale>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <mutex>
 
@@ -21,7 +22,12 @@ constexpr size_t kLogChars = 512;
 struct LogState {
     std::mutex lock;
     FILE* file = nullptr;
+    // Records written before the first OpenLog, when HoldLogUntilOpen asked for it.
+    bool holding = false;
+    std::string held;
 };
+
+constexpr size_t kHeldBytes = 64 * 1024;
 
 LogState& State() {
     static LogState* s = new LogState();  // never destroyed: workers may log during exit
@@ -33,8 +39,10 @@ struct LogLock : std::lock_guard<std::mutex> {
 };
 
 void EmitNarrow(const char* text) {
-    FILE* f = State().file;
-    fputs(text, f ? f : stdout);
+    LogState& s = State();
+    if (s.file) fputs(text, s.file);
+    else if (s.holding && s.held.size() + strlen(text) <= kHeldBytes) s.held += text;
+    else fputs(text, stdout);
 }
 
 void EmitWide(const wchar_t* text) {
@@ -123,11 +131,29 @@ void OpenLog() { OpenLogFile(GetLogFilePath()); }
 void OpenLogFile(const std::wstring& path) {
     LogLock lock;
     setlocale(LC_ALL, "chs");
-    if (State().file) return;
-    State().file = _wfsopen(path.c_str(), L"a+t", _SH_DENYNO);
+    LogState& s = State();
+    if (s.file) return;
+    s.file = _wfsopen(path.c_str(), L"a+t", _SH_DENYNO);
+    if (!s.holding) return;
+    // held records first, in their order; with no file they go where records without one go
+    fputs(s.held.c_str(), s.file ? s.file : stdout);
+    fflush(s.file ? s.file : stdout);
+    s.held = std::string();
+    s.holding = false;
+}
+
+void HoldLogUntilOpen() {
+    LogLock lock;
+    if (!State().file) State().holding = true;
 }
 
 void CloseLog() {
+    bool heldOnly = false;
+    {
+        LogLock lock;
+        heldOnly = !State().file && State().holding;
+    }
+    if (heldOnly) OpenLog();  // a run that ends before its log opened still leaves its records
     LogLock lock;
     if (State().file) {
         fclose(State().file);

@@ -5,6 +5,10 @@
 void OpenLog();
 // OpenLog on a chosen file (tests keep their records apart from other processes' logs).
 void OpenLogFile(const std::wstring& path);
+// Records written from now until the first OpenLog wait in memory and are written when it opens
+// (CloseLog opens the log for them when nothing else did): finding the log's folder loads the
+// shell, which the first window need not wait for.
+void HoldLogUntilOpen();
 void CloseLog();
 void WriteLogW(const wchar_t* format, ...);
 void WriteLogA(const char* format, ...);

@@ -91,6 +91,7 @@ void CMainFrameWnd::InitWindow() {
 
 void CMainFrameWnd::InitAfterShow() {
     CWorkflow& flow = *m_p_workflow;
+    flow.SetConnectionLimits();
     flow.ReadOwnFileSize();
 
     CVdBizHandler::Inst().CheckBizToMyDocumentBegin();

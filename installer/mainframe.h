@@ -23,6 +23,7 @@ public:
 
     // ---- identity and skin ----
     const wchar_t* GetWindowClassName() const override { return L"VdInstMainFrameWndClass"; }
+    UINT GetClassIconId() const override { return 121; }
     std::wstring GetSkinFolder() override { return L"skin"; }
     std::wstring GetSkinFile() override { return L"MainFrameWnd.xml"; }
     UILIB_RESOURCETYPE GetResourceType() const override { return UILIB_ZIPRESOURCE; }

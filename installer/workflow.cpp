@@ -146,6 +146,14 @@ void CWorkflow::SetServerRecord(const InstServerInfo& record) { StoreRecord(m_p_
 
 // ---- start-up and end ----------------------------------------------------------------------
 
+void CWorkflow::SetConnectionLimits() {
+    // six sections and the two telemetry posts, all through one proxy where there is one
+    const DWORD conns = 8;
+    const int taken = VdFoundationHttpDownload::SetWinInetConnectionLimits(conns);
+    WriteLogW(L"wininet connection limits:%u,server:%d,1.0 server:%d,proxy:%d\n", (unsigned)conns, taken & 1,
+              (taken >> 1) & 1, (taken >> 2) & 1);
+}
+
 void CWorkflow::ReadOwnFileSize() {
     m_n_own_file_size = 0;
     wchar_t path[MAX_PATH] = {0};

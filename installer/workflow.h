@@ -75,6 +75,7 @@ public:
 
     // ---- start-up and end ----
     // Logs the executable's size: a large one carries a package and shows no empty bar.
+    void SetConnectionLimits();
     void ReadOwnFileSize();
     void StartServerInfoWorker();
     // The behaviour worker, behaviour record "4010101" and the statistics event.

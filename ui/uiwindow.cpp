@@ -30,6 +30,12 @@ bool CWindowWnd::RegisterWindowClass() {
     wc.lpfnWndProc = CWindowWnd::__WndProc;
     wc.hInstance = inst;
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    if (UINT icon = GetClassIconId()) {
+        wc.hIcon = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(icon), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                                 GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR | LR_SHARED));
+        wc.hIconSm = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(icon), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                   GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR | LR_SHARED));
+    }
     wc.hbrBackground = nullptr;
     wc.lpszClassName = GetWindowClassName();
     return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
@@ -142,16 +148,6 @@ void CWindowWnd::CenterWindow() {
     SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void CWindowWnd::SetIcon(UINT nRes) {
-    HICON big = static_cast<HICON>(LoadImageW(CPaintManagerUI::GetInstance(), MAKEINTRESOURCEW(nRes), IMAGE_ICON,
-                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR | LR_SHARED));
-    HICON small = static_cast<HICON>(LoadImageW(CPaintManagerUI::GetInstance(), MAKEINTRESOURCEW(nRes), IMAGE_ICON,
-                                                GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                                                LR_DEFAULTCOLOR | LR_SHARED));
-    if (big) ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
-    if (small) ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
-}
-
 LRESULT CWindowWnd::SendMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
     return ::SendMessageW(m_hWnd, uMsg, wParam, lParam);
 }
@@ -247,6 +243,7 @@ LRESULT WindowImplBase::ResponseDefaultKeyEvent(WPARAM wParam, bool& bHandled) {
 
 void WindowImplBase::OnSkinLoadFailure(const std::wstring& reason) {
     WriteLogW(L"load skin file %s failure:%s\n", GetSkinFile().c_str(), reason.c_str());
+    CloseLog();  // the process ends below: every record so far reaches the file
     MessageBoxW(nullptr, L"加载资源文件失败", L"Duilib", MB_OK | MB_ICONERROR);
     ExitProcess(1);
 }
@@ -258,8 +255,9 @@ LRESULT WindowImplBase::OnCreate(UINT, WPARAM, LPARAM, BOOL& bHandled) {
     SetWindowLongW(m_hWnd, GWL_STYLE, style | WS_CLIPSIBLINGS | WS_CLIPCHILDREN);
     RECT rcClient;
     GetClientRect(m_hWnd, &rcClient);
+    // not activated here: a window still hidden becomes active when it is shown
     SetWindowPos(m_hWnd, nullptr, rcClient.left, rcClient.top, rcClient.right - rcClient.left,
-                 rcClient.bottom - rcClient.top, SWP_FRAMECHANGED);
+                 rcClient.bottom - rcClient.top, SWP_FRAMECHANGED | SWP_NOZORDER | SWP_NOACTIVATE);
 
     m_PaintManager.Init(m_hWnd);
     m_PaintManager.AddPreMessageFilter(this);

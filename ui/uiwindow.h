@@ -42,7 +42,6 @@ public:
     void Close(UINT nRet = IDOK);
     // Centres on the owner, or on the work area of the window's monitor when there is none.
     void CenterWindow();
-    void SetIcon(UINT nRes);
     LRESULT SendMessage(UINT uMsg, WPARAM wParam = 0, LPARAM lParam = 0);
     LRESULT PostMessage(UINT uMsg, WPARAM wParam = 0, LPARAM lParam = 0);
     void ResizeClient(int cx = -1, int cy = -1);
@@ -50,6 +49,8 @@ public:
 protected:
     virtual const wchar_t* GetWindowClassName() const = 0;
     virtual UINT GetClassStyle() const { return 0; }
+    // an icon resource of the class: in place from creation on, not sent to a window already made
+    virtual UINT GetClassIconId() const { return 0; }
     virtual LRESULT HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam);
     virtual void OnFinalMessage(HWND hWnd) {}
     bool RegisterWindowClass();

@@ -96,6 +96,35 @@ TEST_F(LogFile, LongMessagesAreCutAt511Characters) {
     EXPECT_EQ(lines[2], std::string(511, 'a'));
 }
 
+TEST_F(LogFile, RecordsHeldUntilTheOpenComeFirstAndACloseWithoutOpenStillWritesThem) {
+    CloseLog();
+    HoldLogUntilOpen();
+    WriteLogW(L"held %d\n", 1);
+    WriteLogA("held %d\n", 2);
+    EXPECT_FALSE(IsLogOpen());
+    EXPECT_EQ(ReadAll(m_path), "") << "held records were written before the open";
+    OpenLogFile(m_path);
+    WriteLogW(L"after\n");
+    std::vector<std::string> lines = SplitCrLf(Contents());
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_TRUE(IsSeparator(lines[0]) && IsSeparator(lines[2]) && IsSeparator(lines[4]));
+    EXPECT_EQ(lines[1], "held 1");
+    EXPECT_EQ(lines[3], "held 2");
+    EXPECT_EQ(lines[5], "after");
+
+    // a run that ends before anything opened the log: CloseLog opens the daily log for them
+    CloseLog();
+    HoldLogUntilOpen();
+    char marker[64];
+    _snprintf(marker, sizeof(marker), "held until close %lu", (unsigned long)GetTickCount());
+    marker[63] = 0;
+    WriteLogA("%s\n", marker);
+    CloseLog();
+    EXPECT_NE(ReadAll(GetLogFilePath()).find(marker), std::string::npos);
+    EXPECT_FALSE(IsLogOpen());
+    OpenLogFile(m_path);
+}
+
 TEST_F(LogFile, RecordsOfEightThreadsNeverInterleaveEvenAcrossCloseAndReopen) {
     constexpr int kThreads = 8, kRecords = 150;
     std::atomic<bool> writing{true};
