@@ -88,12 +88,6 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
     }
     WriteLogW(L"is 64 os:%d...\n", IsNativeOs64() ? 1 : 0);
 
-    HRESULT hr = CoInitialize(nullptr);
-    if (FAILED(hr)) {
-        WriteLogW(L"CoInitialize failure,result:%d,lasterror:%d\n", hr, GetLastError());
-        return -1;
-    }
-    WriteLogW(L"CoInitialize success...\n");
 
     DuiLib::CPaintManagerUI::SetInstance(hInstance);
     WriteLogW(L"CPaintManagerUI::SetInstance success...\n");
@@ -120,6 +114,17 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
                           CW_USEDEFAULT, nullptr);
     gptrMainFrame->CenterWindow();
     gptrMainFrame->ShowWindow(!params.IsInstallMode());
+    // COM after the window is shown: nothing before needs it, and its DLLs would delay the window;
+    // the first paint decodes pictures and needs it.
+    HRESULT hr = CoInitialize(nullptr);
+    if (FAILED(hr)) {
+        WriteLogW(L"CoInitialize failure,result:%d,lasterror:%d\n", hr, GetLastError());
+        DestroyWindow(gptrMainFrame->GetHWND());
+        delete gptrMainFrame;  // nothing started yet: InitAfterShow waits in the queue
+        gptrMainFrame = nullptr;
+        return -1;
+    }
+    WriteLogW(L"CoInitialize success...\n");
     // painted now, ahead of the start-up work already posted (InitAfterShow), not after it
     if (!params.IsInstallMode()) UpdateWindow(gptrMainFrame->GetHWND());
     // the records held since start-up reach the file before any worker starts

@@ -80,7 +80,9 @@ class MapWatcher:
             select.select([self.fd], [], [], min(left, 0.5))
 
 
-def one_run(watcher, cmd, env, timeout):
+def one_run(watcher, cmd, env, timeout, settle):
+    # the previous start's teardown (its process, Wine's server, the window manager) is over first
+    time.sleep(settle)
     watcher.drain()
     t0 = time.perf_counter()
     proc = subprocess.Popen(cmd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -97,6 +99,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--rounds", type=int, default=7)
     ap.add_argument("--timeout", type=float, default=30)
+    ap.add_argument("--settle", type=float, default=0.5, help="seconds of quiet before each start")
     args = ap.parse_args()
     build = os.environ.get("VD_BUILD") or os.path.join(ROOT, "build", "cmake")
     display = os.environ.get("DISPLAY")
@@ -109,12 +112,12 @@ def main():
     h.clean_data()
     # one unmeasured start of each: the first run after a build maps the files into the cache
     for cmd in (ours, bare):
-        one_run(watcher, cmd, env, args.timeout)
+        one_run(watcher, cmd, env, args.timeout, args.settle)
         h.kill_windows_processes("vdInstaller.exe")
     times = {"ours": [], "bare": []}
     for r in range(args.rounds):
         for name, cmd in (("ours", ours), ("bare", bare)):
-            ms = one_run(watcher, cmd, env, args.timeout)
+            ms = one_run(watcher, cmd, env, args.timeout, args.settle)
             if name == "ours":
                 # a killed first instance leaves nothing behind, but make sure before the next round
                 h.kill_windows_processes("vdInstaller.exe")

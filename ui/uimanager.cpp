@@ -116,8 +116,8 @@ CPaintManagerUI::~CPaintManagerUI() {
 // ---- process-wide --------------------------------------------------------------------------
 
 void CPaintManagerUI::SetInstance(HINSTANCE hInst) {
+    // GDI+ starts with the first picture decoded (EnsureGdiplus), when the window paints
     Globals().hInstance = hInst;
-    EnsureGdiplus();
 }
 
 HINSTANCE CPaintManagerUI::GetInstance() {
