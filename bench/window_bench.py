@@ -97,7 +97,7 @@ def one_run(watcher, cmd, env, timeout, settle):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--rounds", type=int, default=7)
+    ap.add_argument("--rounds", type=int, default=21)
     ap.add_argument("--timeout", type=float, default=30)
     ap.add_argument("--settle", type=float, default=0.5, help="seconds of quiet before each start")
     args = ap.parse_args()
