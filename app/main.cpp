@@ -88,7 +88,6 @@ int RunWindowed(HINSTANCE hInstance, CCmdParameters& params) {
     }
     WriteLogW(L"is 64 os:%d...\n", IsNativeOs64() ? 1 : 0);
 
-
     DuiLib::CPaintManagerUI::SetInstance(hInstance);
     WriteLogW(L"CPaintManagerUI::SetInstance success...\n");
 

@@ -74,8 +74,9 @@ public:
     CWorkflow& operator=(const CWorkflow&) = delete;
 
     // ---- start-up and end ----
-    // Logs the executable's size: a large one carries a package and shows no empty bar.
+    // WinINet's process-wide connection limits, set before the first WinINet handle.
     void SetConnectionLimits();
+    // Logs the executable's size: a large one carries a package and shows no empty bar.
     void ReadOwnFileSize();
     void StartServerInfoWorker();
     // The behaviour worker, behaviour record "4010101" and the statistics event.
