@@ -81,6 +81,17 @@ void Finish() {
     else fflush(stdout);
 }
 
+// One record: the separator line, then the message, narrow or wide, under the log's lock.
+void WriteRecord(const char* narrow, const wchar_t* wide) {
+    LogLock lock;
+    char sep[kLogChars];
+    FormatSeparator(sep, sizeof(sep));
+    EmitNarrow(sep);
+    if (wide) EmitWide(wide);
+    else EmitNarrow(narrow);
+    Finish();
+}
+
 }  // namespace
 
 std::wstring GetInstallerDataFolder(const wchar_t* sub) {
@@ -171,17 +182,10 @@ void WriteLogW(const wchar_t* format, ...) {
     wchar_t msg[kLogChars];
     va_list args;
     va_start(args, format);
-    int n = _vsnwprintf(msg, kLogChars - 1, format, args);
+    _vsnwprintf(msg, kLogChars - 1, format, args);
     va_end(args);
-    msg[kLogChars - 1] = 0;
-    if (n < 0) msg[kLogChars - 1] = 0;  // cut at 511 characters
-
-    LogLock lock;
-    char sep[kLogChars];
-    FormatSeparator(sep, sizeof(sep));
-    EmitNarrow(sep);
-    EmitWide(msg);
-    Finish();
+    msg[kLogChars - 1] = 0;  // cut at 511 characters
+    WriteRecord(nullptr, msg);
 }
 
 void WriteLogA(const char* format, ...) {
@@ -189,15 +193,8 @@ void WriteLogA(const char* format, ...) {
     char msg[kLogChars];
     va_list args;
     va_start(args, format);
-    int n = _vsnprintf(msg, kLogChars - 1, format, args);
+    _vsnprintf(msg, kLogChars - 1, format, args);
     va_end(args);
-    msg[kLogChars - 1] = 0;
-    (void)n;
-
-    LogLock lock;
-    char sep[kLogChars];
-    FormatSeparator(sep, sizeof(sep));
-    EmitNarrow(sep);
-    EmitNarrow(msg);
-    Finish();
+    msg[kLogChars - 1] = 0;  // cut at 511 bytes
+    WriteRecord(msg, nullptr);
 }
